@@ -62,4 +62,47 @@ using TTestViewFactory = TTestView* (*)(TTest& link);
 /// Installs the factory of link views for the whole program.
 void SetTestViewFactory(TTestViewFactory factory);
 
+/// The decoder link. Public interface used by the main window; see the .cpp for the rules.
+class TTest {
+public:
+    /// Creates the link: defaults, configuration file, process priority, beep thread, deferred
+    /// request, view. Creation errors are reported in a box; the object is still usable.
+    TTest(void* owner, const std::string& portName, TRxTextProc rxCallback, bool showWindow,
+          const std::string& logFileName, TMemoLines* messageMemo, TQueueGauge* queueGauge = nullptr,
+          bool markShapes = false, TLinkShape* shape1 = nullptr, TLinkShape* shape2 = nullptr);
+    /// Stops the beep thread, drops references, frees the port. Close it first (LinkControl(1)).
+    ~TTest();
+    TTest(const TTest&) = delete;
+    TTest& operator=(const TTest&) = delete;
+
+    /// Mode 0: is the port open; 1: close, returns the port's open state; 2: open on PortName,
+    /// returns true when it opened. Other modes do nothing and return false.
+    bool LinkControl(int mode);
+
+    /// Cmd 01: asks for the firmware version; the log shows the PC clock.
+    void SendFirmwareRequest();
+    /// Cmd 03: writes `when` (whole seconds) into the decoder.
+    void SendSetDateTime(TDateTime when);
+    /// Cmd 07: resets the decoder's timer; `when` is shown in the log.
+    void SendResetTimer(TDateTime when);
+    /// Cmd 52: manual lap; the decoder answers with a passage stamped by its clock.
+    void SendManualLap(TDateTime when);
+    /// Cmd 55: resets the decoder's GPS receiver.
+    void SendResetGps(TDateTime when);
+
+    /// The single path by which texts leave the link: to the callback, or to the memo.
+    void DeliverText(const ByteString& text, bool toMemo);
+
+    /// Hardware connected state (status panel texts follow it).
+    bool Connected() const;
+    /// Real-time mode (true while open).
+    bool RealTimeMode() const;
+    /// Text of status panel 0..2.
+    std::string StatusPanel(int panel) const;
+    /// The port name given at creation.
+    const std::string& PortName() const;
+
+    // The implementation adds its members below.
+};
+
 }  // namespace sincrovia
