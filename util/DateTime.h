@@ -49,7 +49,7 @@ int DayOfTheWeek(TDateTime value);
 /// The PC clock (local time) with millisecond resolution.
 TDateTime Now();
 
-/// Local time as milliseconds since the Unix epoch, the source of Now().
+/// The PC clock as milliseconds since the Unix epoch (UTC), the source of Now().
 int64_t NowUnixMs();
 
 /// Converts a Unix time in milliseconds to a local date-time value.
