@@ -3,16 +3,14 @@
 // previous tick's handler has returned.
 #pragma once
 
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
-#include <mutex>
+#include <memory>
 #include <thread>
 
-namespace sincrovia {
+#include "serial/ThreadPriority.h"
 
-/// Scheduling priority of a worker thread.
-enum class TThreadPriority { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical };
+namespace sincrovia {
 
 /// Tick handler; the argument is the timer ("Sender").
 using TNotifyEvent = std::function<void(void* sender)>;
@@ -20,9 +18,11 @@ using TNotifyEvent = std::function<void(void* sender)>;
 /// Non-visual timer ticking on the main thread, timed by its own thread.
 class TThreadedTimer {
 public:
-    /// Creates a disabled timer with Interval 1000 ms and normal thread priority.
+    /// Creates a disabled timer with Interval 1000 ms and normal thread priority; its thread starts
+    /// at once and waits (throws std::system_error when no thread can be created).
     TThreadedTimer();
     /// Disables the timer, stops and joins its thread (serving a pending tick, which does nothing).
+    /// May run inside the timer's own tick handler: the thread then ends after the tick.
     ~TThreadedTimer();
     TThreadedTimer(const TThreadedTimer&) = delete;
     TThreadedTimer& operator=(const TThreadedTimer&) = delete;
@@ -37,7 +37,8 @@ public:
     void SetInterval(uint32_t ms);
     /// Whether Interval 0 ticks as fast as the main thread takes ticks (true) or not at all.
     bool AllowZero() const;
-    /// Changes AllowZero (moves an enabled timer between zero-held and running).
+    /// Changes AllowZero. With Interval 0 this moves an enabled timer between zero-held and
+    /// running (starting a fresh wait); with any other interval it changes nothing at once.
     void SetAllowZero(bool value);
     /// Scheduling priority of the timer thread.
     TThreadPriority ThreadPriority() const;
@@ -47,19 +48,13 @@ public:
     TNotifyEvent OnTimer;
 
 private:
-    void ThreadLoop();
-    void Tick();
-    bool Running() const;  // enabled and (interval > 0 or allowZero)
+    // State shared with the timer thread. The thread keeps its own reference, so a timer
+    // destroyed from inside its own tick can let the thread finish on its own.
+    struct Shared;
+    static void ThreadLoop(const std::shared_ptr<Shared>& shared);
+    static void Tick(Shared& shared, uint64_t generation);
 
-    mutable std::mutex mutex_;
-    std::condition_variable wake_;
-    bool wakeSignalled_ = false;
-    bool terminate_ = false;
-    bool enabled_ = false;
-    bool allowZero_ = false;
-    bool destroying_ = false;
-    uint32_t interval_ = 1000;
-    TThreadPriority priority_ = TThreadPriority::tpNormal;
+    std::shared_ptr<Shared> shared_;
     std::thread thread_;
 };
 
