@@ -1,0 +1,83 @@
+// Program entry: one copy per user (unless on the developer workstation), the Qt desktop
+// services and hand-over wired in, the main window shown until it is closed.
+// `--screenshot FILE.png` renders the freshly shown window to FILE.png and exits instead.
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QPixmap>
+#include <QString>
+
+#include <cstdio>
+
+#include "app/QtDesktop.h"
+#include "app/SSincrovia.h"
+#include "app/SingleInstance.h"
+#include "util/LeggiVerPrg.h"
+#include "util/MainThread.h"
+#include "util/RetrieveCPU_Id.h"
+
+namespace {
+
+constexpr char kScreenshotSwitch[] = "--screenshot";
+constexpr int kScreenshotSettleMs = 1200;
+
+/// The services the window asks for at start, from the real machine.
+sincrovia::TStartupServices MachineServices() {
+    sincrovia::TStartupServices services;
+    services.FileVersion = [] {
+        return sincrovia::FileVersionOf(QCoreApplication::applicationFilePath().toStdString());
+    };
+    services.IsDeveloperWorkstation = [] { return sincrovia::IsDeveloperWorkstation(); };
+    return services;
+}
+
+/// Shows the window without the start-up warning, lets it paint and saves it to `file`.
+int SaveScreenshot(sincrovia::TSincrovia& window, const QString& file) {
+    window.SetStartupWarningEnabled(false);
+    window.show();
+    // Long enough for the PC clock display to show its first time.
+    QElapsedTimer settle;
+    settle.start();
+    while (settle.elapsed() < kScreenshotSettleMs) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, kScreenshotSettleMs);
+        window.UpdateActions();
+    }
+    if (!window.grab().save(file, "PNG")) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(file));
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    sincrovia::SetMainThread();
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(sincrovia::ApplicationTitle);
+
+    sincrovia::QtDesktop desktop;
+    sincrovia::SetDesktop(&desktop);
+    sincrovia::WireMainThreadToQt();
+
+    QString screenshotFile;
+    const QStringList args = QCoreApplication::arguments();
+    const qsizetype at = args.indexOf(kScreenshotSwitch);
+    if (at >= 0 && at + 1 < args.size()) screenshotFile = args[at + 1];
+
+    int exitCode = 0;
+    const sincrovia::TStartupServices services = MachineServices();
+    sincrovia::SingleInstanceGuard guard;
+    if (!screenshotFile.isEmpty() || sincrovia::PassSingleInstanceCheck(guard, services.IsDeveloperWorkstation)) {
+        sincrovia::TSincrovia window(services);
+        if (!screenshotFile.isEmpty()) {
+            exitCode = SaveScreenshot(window, screenshotFile);
+        } else {
+            window.show();
+            QApplication::exec();
+        }
+    }
+    sincrovia::UnwireMainThreadFromQt();
+    sincrovia::SetDesktop(nullptr);
+    // The program itself ends with 0 in every case; only a failed screenshot says otherwise.
+    return exitCode;
+}
