@@ -18,8 +18,9 @@ namespace sincrovia {
 class TFrameDigitalWatch : public QFrame {
     Q_OBJECT
 public:
-    /// Size of the frame, in pixels.
+    /// Width of the frame, in pixels.
     static constexpr int kFrameWidth = 187;
+    /// Height of the frame, in pixels.
     static constexpr int kFrameHeight = 48;
     /// Number of character positions.
     static constexpr int kDigitCount = 8;

@@ -66,15 +66,19 @@ private:
     TBevelStyle style_ = TBevelStyle::bsLowered;
 };
 
-/// One seven-segment character (digits "0".."9" and ":"; anything else shows dark).
+/// One seven-segment character (digits "0".."9" and ":"; anything else shows dark). Unlike a
+/// fully opaque control it lets the parent's background show in the 1-pixel margin that the
+/// segment image leaves around itself, so the margin never shows stale pixels.
 class TwatDigit : public TBevel {
     Q_OBJECT
 public:
-    /// Initial size of a new digit, in pixels.
+    /// Initial width of a new digit, in pixels.
     static constexpr int kInitialWidth = 57;
+    /// Initial height of a new digit, in pixels.
     static constexpr int kInitialHeight = 81;
-    /// Initial segment thickness and distance from the edge, in pixels.
+    /// Initial segment thickness, in pixels.
     static constexpr uint16_t kInitialLineWidth = 7;
+    /// Initial distance of the segments from the edge, in pixels.
     static constexpr uint16_t kInitialBorder = 10;
 
     /// A 57 x 81 digit showing character 0 (dark), red on black with maroon unlit segments.
@@ -93,15 +97,20 @@ public:
     /// The character shown.
     char Digit() const { return digit_; }
 
-    /// These store a different value and repaint.
+    /// Changes the background and repaints (nothing happens for the same value).
     void SetBackColor(TColor value);
+    /// Changes the fill of lit segments and repaints (nothing happens for the same value).
     void SetForeColor(TColor value);
+    /// Changes the unlit fill and outline and repaints (nothing happens for the same value).
     void SetOffColor(TColor value);
+    /// Changes the character shown and repaints (nothing happens for the same character).
     void SetDigit(char value);
-    /// These store a different value only if the new pair of line width and border fits the
-    /// current size (see DigitFits); a value that does not fit is ignored silently. A later
+    /// Changes the line width only if it fits the current size with the current border (see
+    /// DigitFits), then repaints; a value that does not fit is ignored silently. A later
     /// resize is not checked.
     void SetLineWidth(uint16_t value);
+    /// Changes the border only if it fits the current size with the current line width, then
+    /// repaints; a value that does not fit is ignored silently.
     void SetBorder(uint16_t value);
 
     /// The off-screen image painted inside the 1-pixel margin: (width - 2) x (height - 2)

@@ -115,7 +115,7 @@ TEST_F(FrameDigitalWatchTest, PutsOneCharacterOnEachPosition) {
 TEST_F(FrameDigitalWatchTest, ColonPositionsShowOnlyTheirDots) {
     TFrameDigitalWatch frame;
     frame.ShowText("09:05:03");
-    const TwatDigit* colon = frame.watDigit(3);
+    TwatDigit* colon = frame.watDigit(3);
     const QImage image = colon->grab().toImage();
     const QColor navy(0, 0, 128);
     const QColor face = colon->palette().color(QPalette::Window);
@@ -147,7 +147,7 @@ TEST_F(FrameDigitalWatchTest, DigitPositionRendersTheCharacter) {
         {"9 leaves its lower-left bar unlit", 2, sbLowerLeft, grey},
     };
     for (const auto& c : cases) {
-        const TwatDigit* d = frame.watDigit(c.position);
+        TwatDigit* d = frame.watDigit(c.position);
         const QImage image = d->grab().toImage();
         const TSegmentRect r = SegmentRect(c.segment, d->width(), d->height(), d->LineWidth(), d->Border());
         EXPECT_EQ(image.pixelColor(r.left + r.width / 2 + 1, r.top + r.height / 2 + 1), c.colour) << c.legend;

@@ -4,7 +4,7 @@
 
 namespace sincrovia::testing {
 
-/// Creates the application object (offscreen when the environment says so) and marks the
+/// Creates the application object (offscreen unless QT_QPA_PLATFORM names another) and marks the
 /// calling thread as the main thread of the hand-over.
 void EnsureQApplication();
 

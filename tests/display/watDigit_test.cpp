@@ -20,28 +20,10 @@ protected:
     static void SetUpTestSuite() { testing::EnsureQApplication(); }
 };
 
-// Colour of a control pixel in a rendering of the whole widget.
-QColor PixelAt(const QImage& image, int x, int y) { return image.pixelColor(x, y); }
-
 // Centre of a segment on screen: the off-screen image sits one pixel in from the edge.
 QPoint SegmentCentreOnScreen(TSegmentBit segment, int w, int h, int lineWidth, int border) {
     const TSegmentRect r = SegmentRect(segment, w, h, lineWidth, border);
     return {r.left + r.width / 2 + 1, r.top + r.height / 2 + 1};
-}
-
-std::string SegmentName(TSegmentBit s) {
-    switch (s) {
-        case sbTop: return "top";
-        case sbMiddle: return "middle";
-        case sbBottom: return "bottom";
-        case sbUpperLeft: return "upper-left";
-        case sbLowerLeft: return "lower-left";
-        case sbUpperRight: return "upper-right";
-        case sbLowerRight: return "lower-right";
-        case sbUpperDot: return "upper dot";
-        case sbLowerDot: return "lower dot";
-    }
-    return "?";
 }
 
 // What a rendered character must show, segment by segment (letters: T top, M middle, B bottom,
@@ -98,11 +80,11 @@ TEST_F(WatDigitTest, PaintsLitAndUnlitSegments) {
         for (TSegmentBit s : kDigitSegments) {
             const QPoint p = SegmentCentreOnScreen(s, digit.width(), digit.height(), digit.LineWidth(), digit.Border());
             const bool shouldLight = lit.find(SegmentLetter(s)) != std::string::npos;
-            EXPECT_EQ(PixelAt(image, p.x(), p.y()), shouldLight ? fore : off)
-                << c.legend << ", " << SegmentName(s);
+            EXPECT_EQ(image.pixelColor(p.x(), p.y()), shouldLight ? fore : off)
+                << c.legend << ", segment " << SegmentLetter(s);
         }
         // A spot inside the digit between the upper-left bar, the top bar and the dots.
-        EXPECT_EQ(PixelAt(image, 21, 28), back) << c.legend << ", background";
+        EXPECT_EQ(image.pixelColor(21, 28), back) << c.legend << ", background";
     }
 }
 
@@ -126,21 +108,7 @@ TEST_F(WatDigitTest, ImageSitsOnePixelInAndOutlinesInOffColor) {
         {"bottom outline", 18, QColor(128, 0, 0)},
         {"below the bar: background", 19, QColor(0, 0, 0)},
     };
-    for (const auto& r : rows) EXPECT_EQ(PixelAt(image, x, r.y), r.colour) << r.legend;
-}
-
-TEST_F(WatDigitTest, ColoursTakeEffectAtOnce) {
-    TwatDigit digit;
-    digit.SetDigit('1');
-    digit.SetForeColor(0x00FF00u);  // green
-    digit.SetOffColor(0xFF0000u);   // blue
-    digit.SetBackColor(14014941u);  // light grey
-    const QImage image = digit.grab().toImage();
-    const QPoint lit = SegmentCentreOnScreen(sbUpperRight, 57, 81, 7, 10);
-    const QPoint unlit = SegmentCentreOnScreen(sbTop, 57, 81, 7, 10);
-    EXPECT_EQ(PixelAt(image, lit.x(), lit.y()), QColor(0, 255, 0));
-    EXPECT_EQ(PixelAt(image, unlit.x(), unlit.y()), QColor(0, 0, 255));
-    EXPECT_EQ(PixelAt(image, 21, 28), QColor(221, 217, 213));
+    for (const auto& r : rows) EXPECT_EQ(image.pixelColor(x, r.y), r.colour) << r.legend;
 }
 
 struct ColourCase {
@@ -204,18 +172,6 @@ TEST_F(WatDigitTest, LineWidthAndBorderAcceptOnlyWhatFits) {
         EXPECT_EQ(digit.LineWidth(), c.lineWidth) << c.legend;
         EXPECT_EQ(digit.Border(), c.border) << c.legend;
     }
-}
-
-TEST_F(WatDigitTest, NewDigitHasItsInitialLook) {
-    TwatDigit digit;
-    EXPECT_EQ(digit.width(), 57);
-    EXPECT_EQ(digit.height(), 81);
-    EXPECT_EQ(digit.Digit(), '\0');
-    EXPECT_EQ(digit.BackColor(), clBlack);
-    EXPECT_EQ(digit.ForeColor(), clRed);
-    EXPECT_EQ(digit.OffColor(), clMaroon);
-    EXPECT_EQ(digit.Shape(), TBevelShape::bsBox);
-    EXPECT_EQ(digit.Style(), TBevelStyle::bsLowered);
 }
 
 TEST_F(WatDigitTest, TinyControlPaintsWithoutAnImage) {
