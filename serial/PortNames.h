@@ -11,8 +11,9 @@ namespace sincrovia {
 /// when that variable is unset or empty. Not created by this call.
 std::string VirtualPortFolder();
 
-/// The device path that opens the port `name`: a virtual port's link in VirtualPortFolder(),
-/// else "/dev/" + name; a name that already is an absolute path is kept.
+/// The device path that opens the port `name`: a virtual port's link in VirtualPortFolder()
+/// (when such an entry exists, even a dangling link; only for names without '/'), else
+/// "/dev/" + name; a name that already is an absolute path is kept.
 std::string DevicePathForPort(const std::string& name);
 
 }  // namespace sincrovia
