@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace sincrovia {
 
@@ -13,5 +14,9 @@ std::string FileVersionOf(const std::string& fileName);
 
 /// The version text that this build stores in its own program file.
 std::string BuiltFileVersion();
+
+/// The bytes that introduce a version record; the record is the marker, the version
+/// (digits and dots) and a zero byte.
+std::string_view FileVersionMarker();
 
 }  // namespace sincrovia

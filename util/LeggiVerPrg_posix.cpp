@@ -1,6 +1,5 @@
 #include "util/LeggiVerPrg.h"
 
-#include <algorithm>
 #include <cctype>
 #include <fstream>
 #include <string_view>
@@ -17,8 +16,8 @@ namespace {
 #define SINCROVIA_VERSION_PREFIX "\x01SincroviaFileVersion="
 
 // The version record as it lies in the program file: a prefix that ordinary text does not
-// contain, the version, and a terminating zero byte. Kept even though nothing reads it in
-// memory: its only reader is FileVersionOf, scanning the file.
+// contain, the version, and a terminating zero byte. Marked used so that no optimisation
+// drops it from the file, where FileVersionOf looks for it.
 [[gnu::used]] constexpr char kVersionRecord[] = SINCROVIA_VERSION_PREFIX SINCROVIA_FILE_VERSION;
 // Length of the prefix alone (the literal's terminating zero not counted).
 constexpr size_t kPrefixLength = sizeof(SINCROVIA_VERSION_PREFIX) - 1;
@@ -26,11 +25,6 @@ constexpr size_t kPrefixLength = sizeof(SINCROVIA_VERSION_PREFIX) - 1;
 constexpr size_t kMaxVersionLength = 64;
 // Bytes read from the file at a time.
 constexpr size_t kChunkSize = size_t{1} << 20;
-
-// The prefix is taken from the record itself, so the program file holds it only once.
-std::string_view Prefix() {
-    return {kVersionRecord, kPrefixLength};
-}
 
 bool IsVersionChar(char c) {
     return std::isdigit(static_cast<unsigned char>(c)) != 0 || c == '.';
@@ -56,7 +50,7 @@ std::string FileVersionOf(const std::string& fileName) {
     // record is carried over to the next one.
     std::ifstream file(fileName, std::ios::binary);
     if (!file) return {};
-    const std::string_view prefix = Prefix();
+    const std::string_view prefix = FileVersionMarker();
     const size_t carry = kPrefixLength + kMaxVersionLength + 1;
     std::string window;
     std::vector<char> chunk(kChunkSize);
@@ -67,21 +61,23 @@ std::string FileVersionOf(const std::string& fileName) {
         atEnd = got < chunk.size();
         window.append(chunk.data(), got);
         size_t pos = 0;
-        size_t keepFrom = window.size() > carry ? window.size() - carry : 0;
         while ((pos = window.find(prefix, pos)) != std::string::npos) {
             bool complete = true;
             std::string version =
                 VersionAfterPrefix(std::string_view(window).substr(pos + kPrefixLength), complete);
             if (!version.empty()) return version;
-            if (!complete && !atEnd) {
-                keepFrom = std::min(keepFrom, pos);
-                break;
-            }
+            // An unfinished record lies within the carried tail and is judged after the next read.
+            if (!complete) break;
             ++pos;
         }
-        window.erase(0, keepFrom);
+        window.erase(0, window.size() > carry ? window.size() - carry : 0);
     }
     return {};
+}
+
+// The marker is taken from the record itself, so the program file holds it only once.
+std::string_view FileVersionMarker() {
+    return {kVersionRecord, kPrefixLength};
 }
 
 std::string BuiltFileVersion() {
