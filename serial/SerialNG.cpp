@@ -1,0 +1,737 @@
+#include "serial/SerialNG.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+
+#include "util/MainThread.h"
+
+namespace sincrovia {
+namespace {
+
+constexpr std::uint32_t kWaitTimeoutMs = 75;      // longest wait of an active pass
+constexpr std::uint32_t kIdleSleepMs = 200;       // one idle pass
+constexpr std::uint32_t kBusyPollMs = 75;         // one round of the closing waits
+constexpr int kCloseBusyRounds = 15;              // 1125 ms when closing
+constexpr int kDestroyBusyRounds = 10;            // 750 ms when destroying
+constexpr std::uint32_t kLineErrorMask = 31;      // overflow, overrun, parity, framing, break
+constexpr std::uint32_t kRingPlatformId = 1;      // the old consumer family
+constexpr std::size_t kMaxDevicePathName = 79;    // characters of the port name used
+constexpr int kMaxStatusRounds = 32;              // bound of one status poll's re-reads
+constexpr std::uint8_t kNoiseError = 0;
+constexpr std::uint8_t kNoiseWarning = 1;
+constexpr std::uint8_t kNoiseMessage = 2;
+constexpr std::uint8_t kMaxLimitPercent = 100;
+constexpr double kMicrosPerMilli = 1000.0;
+
+// Microseconds per character by baud rate: the row with the largest threshold not above the
+// rate wins; below the first row the default applies.
+struct CharTimeRow {
+  std::uint32_t baudAtLeast;
+  std::uint32_t microsPerChar;
+};
+constexpr std::uint32_t kDefaultCharTime = 1100;
+constexpr CharTimeRow kCharTimes[] = {
+    {110, 100000}, {300, 37000},  {600, 18000},  {1200, 9000},   {2400, 4500},
+    {4800, 2300},  {9600, 1100},  {14400, 760},  {19200, 570},   {38400, 290},
+    {56000, 200},  {57600, 190},  {115200, 95},  {128000, 85},   {256000, 43},
+};
+
+// Keys of the worker's repeat filter for the places shared by two messages.
+constexpr std::uint32_t kKeyWaitStart = 99070;
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// TSerialCluster
+
+TSerialCluster::TSerialCluster(const std::uint8_t* data, std::uint32_t size, std::uint32_t error)
+    : data_(data != nullptr ? data : nullptr, data != nullptr ? data + size : nullptr),
+      error_(error) {}
+
+// ---------------------------------------------------------------------------------------------
+// TSerialPortNG
+
+TSerialPortNG::TSerialPortNG(std::shared_ptr<SerialPlatform> platform,
+                             TNotifyErrorEvent earlyError)
+    : OnProcessError(std::move(earlyError)),
+      platformOwner_(std::move(platform)),
+      platform_(*platformOwner_) {
+  platformId_ = platform_.PlatformId();
+  for (Overlapped* ov : {&writeOv_, &readOv_, &waitOv_}) {
+    EventHandle event = kNoEvent;
+    const SysError e = platform_.CreateEvent(&event);
+    if (e == kSysAlreadyExists) {
+      NotifyProcessError(1002, kSysAlreadyExists, "Error Overlapped Event Exists", kNoiseError);
+    } else if (e != kSysOk) {
+      NotifyProcessError(1001, e, "Error Creating Overlapped Event", kNoiseError);
+      event = kNoEvent;
+    }
+    ov->event = event;
+  }
+  workThread_ = std::make_unique<TWorkThread>(this);
+}
+
+TSerialPortNG::~TSerialPortNG() {
+  destroying_ = true;
+  if (active_) CloseLine();
+  workThread_->Terminate();
+  WaitWhileThreadBusy(kDestroyBusyRounds);
+  workThread_->JoinServing();
+  workThread_.reset();
+  for (Overlapped* ov : {&writeOv_, &readOv_, &waitOv_}) {
+    if (ov->event != kNoEvent) platform_.CloseEvent(ov->event);
+    ov->event = kNoEvent;
+  }
+  std::lock_guard<std::mutex> lock(clusterLock_);
+  clusters_.clear();
+}
+
+void TSerialPortNG::NotifyProcessError(std::uint32_t Place, std::uint32_t Code,
+                                       const std::string& Msg, std::uint8_t Noise) {
+  if (destroying_ || Noise > errorNoise_ || !OnProcessError) return;
+  OnProcessError(this, Place, Code, Msg, Noise);
+}
+
+void TSerialPortNG::SetActive(bool value) {
+  if (value != active_) OpenClose(value);
+}
+
+void TSerialPortNG::SetCommPort(const std::string& value) {
+  if (value == commPort_) return;
+  commPort_ = value;
+  OpenClose(active_);
+}
+
+void TSerialPortNG::OpenClose(bool activate) {
+  if (active_) CloseLine();
+  if (activate) OpenLine();
+}
+
+// Closing: stop the event wait, let the worker wind down, purge, then drop the control lines
+// and close the handle. Every failure is reported and closing goes on.
+void TSerialPortNG::CloseLine() {
+  NotifyProcessError(100, 0, "Msg start deactivating Port", kNoiseMessage);
+  const LineHandle h = comHandle_;
+  if (const SysError e = platform_.SetEventMask(h, 0); e != kSysOk)
+    NotifyProcessError(101, e, "Error disabling CommEvents", kNoiseError);
+  active_ = false;
+  if (const SysError e = platform_.Purge(h, kPurgeAll); e != kSysOk)
+    NotifyProcessError(102, e, "Error clearing Queues", kNoiseError);
+  WaitWhileThreadBusy(kCloseBusyRounds);
+  if (threadBusy_) NotifyProcessError(104, 0, "Warning ThreadIsRunning", kNoiseWarning);
+  if (const SysError e = platform_.EscapeFunction(h, kEscapeClrDtr); e != kSysOk)
+    NotifyProcessError(602, e, "Error clearing DTR", kNoiseError);
+  dtrState_ = false;
+  if (const SysError e = platform_.EscapeFunction(h, kEscapeClrRts); e != kSysOk)
+    NotifyProcessError(502, e, "Error clearing RTS", kNoiseError);
+  rtsState_ = false;
+  if (const SysError e = platform_.Close(h); e != kSysOk)
+    NotifyProcessError(103, e, "Error closing Port", kNoiseError);
+  comHandle_ = kInvalidLineHandle;
+}
+
+void TSerialPortNG::OpenLine() {
+  NotifyProcessError(110, 0, "Msg start reactivating Port", kNoiseMessage);
+  LineHandle h = kInvalidLineHandle;
+  const SysError e = platform_.Open(commPort_.substr(0, kMaxDevicePathName), &h);
+  if (e != kSysOk) h = kInvalidLineHandle;
+  comHandle_ = h;
+  active_ = h != kInvalidLineHandle;
+  if (!active_) {
+    NotifyProcessError(112, e, "Error reopening Port", kNoiseError);
+    return;
+  }
+  SetupQueues(111);
+  ApplyLineSettings();
+  SetDTRState(true);
+  SetRTSState(true);
+  if (const SysError m = platform_.SetEventMask(h, kEvAll); m != kSysOk)
+    NotifyProcessError(201, m, "Error activating CommEventMask", kNoiseError);
+  workThread_->Wake();
+}
+
+void TSerialPortNG::SetupQueues(std::uint32_t place) {
+  const SysError e = platform_.SetupBuffers(comHandle_, rxQueueSize_, txQueueSize_);
+  if (e == kSysOk) return;
+  NotifyProcessError(place, e, place == 111 ? "Error setup Queuesize" : "Error can not set Quesize",
+                     kNoiseError);
+}
+
+void TSerialPortNG::ApplyLineSettings() {
+  const LineHandle h = comHandle_;
+  LineSettings dcb;
+  if (const SysError e = platform_.GetSettings(h, &dcb); e != kSysOk) {
+    NotifyProcessError(801, e, "Error getting DCB from CommState", kNoiseError);
+    return;
+  }
+  dcb.baudRate = baudRate_;
+  std::uint32_t flags = kFlagBinary;
+  if (parityType_ != 0) flags |= kFlagParityCheck;
+  if (parityErrorReplacement_) flags |= kFlagErrorChar;
+  flags |= static_cast<std::uint32_t>(flowControl_);
+  if (stripNullChars_) flags |= kFlagNull;
+  dcb.flags = flags;
+  dcb.parity = parityType_;
+  dcb.errorChar = parityErrorChar_;
+  dcb.evtChar = eventChar_;
+  dcb.stopBits = stopBits_;
+  dcb.byteSize = dataBits_;
+  dcb.xonChar = xonChar_;
+  dcb.xoffChar = xoffChar_;
+  dcb.eofChar = 0;
+  dcb.xonLim = static_cast<std::uint16_t>(std::uint32_t{rxQueueSize_} * xonLimDiv_ / 100);
+  dcb.xoffLim = static_cast<std::uint16_t>(std::uint32_t{rxQueueSize_} * xoffLimDiv_ / 100);
+
+  LineTimeouts timeouts;
+  platform_.GetTimeouts(h, &timeouts);  // read back as the system expects; the result is unused
+  timeouts = LineTimeouts{kReadReturnAtOnce, 0, 0, 0, 0};
+  if (const SysError e = platform_.SetTimeouts(h, timeouts); e != kSysOk)
+    NotifyProcessError(802, e, "Error setting CommTimeout", kNoiseError);
+  if (const SysError e = platform_.SetSettings(h, dcb); e != kSysOk)
+    NotifyProcessError(802, e, "Error setting CommState, 87 indicate that Parms are incorrect",
+                       kNoiseError);
+}
+
+void TSerialPortNG::ApplyCharacterTimes() {
+  std::uint32_t value = kDefaultCharTime;
+  for (const CharTimeRow& row : kCharTimes)
+    if (row.baudAtLeast <= baudRate_) value = row.microsPerChar;
+  rtoCharDelayTime_ = value;
+  SetWTOCharDelayTime(value);
+}
+
+void TSerialPortNG::SetBaudRate(std::uint32_t value) {
+  if (value == baudRate_) return;
+  baudRate_ = value;
+  if (xtoAuto_) ApplyCharacterTimes();
+  if (active_) ApplyLineSettings();
+}
+
+// Setters of the line settings: store a changed value, apply it while the line is open.
+#define SINCROVIA_LINE_SETTER(Name, Type, field) \
+  void TSerialPortNG::Set##Name(Type value) {    \
+    if (value == field) return;                  \
+    field = value;                               \
+    if (active_) ApplyLineSettings();            \
+  }
+SINCROVIA_LINE_SETTER(ParityType, std::uint8_t, parityType_)
+SINCROVIA_LINE_SETTER(ParityErrorChar, char, parityErrorChar_)
+SINCROVIA_LINE_SETTER(ParityErrorReplacement, bool, parityErrorReplacement_)
+SINCROVIA_LINE_SETTER(StopBits, std::uint8_t, stopBits_)
+SINCROVIA_LINE_SETTER(DataBits, std::uint8_t, dataBits_)
+SINCROVIA_LINE_SETTER(XONChar, char, xonChar_)
+SINCROVIA_LINE_SETTER(XOFFChar, char, xoffChar_)
+SINCROVIA_LINE_SETTER(FlowControl, std::int32_t, flowControl_)
+SINCROVIA_LINE_SETTER(StripNullChars, bool, stripNullChars_)
+SINCROVIA_LINE_SETTER(EventChar, char, eventChar_)
+SINCROVIA_LINE_SETTER(WTOCharDelayTime, std::uint32_t, wtoCharDelayTime_)
+SINCROVIA_LINE_SETTER(WTOExtraDelayTime, std::uint16_t, wtoExtraDelayTime_)
+#undef SINCROVIA_LINE_SETTER
+
+void TSerialPortNG::SetXONLimDiv(std::uint8_t value) {
+  if (value == xonLimDiv_) return;
+  if (value > kMaxLimitPercent) {
+    NotifyProcessError(100, value, "Warning XOnLimDef set to 100", kNoiseWarning);
+    value = kMaxLimitPercent;
+  }
+  xonLimDiv_ = value;
+  if (active_) ApplyLineSettings();
+}
+
+void TSerialPortNG::SetXOFFLimDiv(std::uint8_t value) {
+  if (value == xoffLimDiv_) return;
+  if (value > kMaxLimitPercent) {
+    NotifyProcessError(100, value, "Warning XOffLimDef set to 100", kNoiseWarning);
+    value = kMaxLimitPercent;
+  }
+  xoffLimDiv_ = value;
+  if (active_) ApplyLineSettings();
+}
+
+void TSerialPortNG::SetRxQueueSize(std::uint16_t value) {
+  if (value == rxQueueSize_) return;
+  rxQueueSize_ = value;
+  SetupQueues(101);
+}
+
+void TSerialPortNG::SetTxQueueSize(std::uint16_t value) {
+  if (value == txQueueSize_) return;
+  txQueueSize_ = value;
+  SetupQueues(102);
+}
+
+void TSerialPortNG::SetXTOAuto(bool value) {
+  if (value == xtoAuto_) return;
+  xtoAuto_ = value;
+  if (xtoAuto_) ApplyCharacterTimes();
+}
+
+void TSerialPortNG::ControlLine(bool raise, std::uint32_t setFn, std::uint32_t clrFn,
+                                std::uint32_t setPlace, const char* setMsg,
+                                std::uint32_t clrPlace, const char* clrMsg) {
+  const SysError e = platform_.EscapeFunction(comHandle_, raise ? setFn : clrFn);
+  if (e != kSysOk)
+    NotifyProcessError(raise ? setPlace : clrPlace, e, raise ? setMsg : clrMsg, kNoiseError);
+}
+
+void TSerialPortNG::SetRTSState(bool value) {
+  if (!active_) return;
+  ControlLine(value, kEscapeSetRts, kEscapeClrRts, 501, "Error setting RTS", 502,
+              "Error clearing RTS");
+  rtsState_ = value;
+}
+
+void TSerialPortNG::SetDTRState(bool value) {
+  if (!active_) return;
+  ControlLine(value, kEscapeSetDtr, kEscapeClrDtr, 601, "Error setting DTR", 602,
+              "Error clearing DTR");
+  dtrState_ = value;
+}
+
+void TSerialPortNG::SetBREAKState(bool value) {
+  if (!active_) return;
+  if (value) {
+    if (const SysError e = platform_.SetBreak(comHandle_); e != kSysOk)
+      NotifyProcessError(701, e, "Error setting BREAK State", kNoiseError);
+  } else {
+    if (const SysError e = platform_.ClearBreak(comHandle_); e != kSysOk)
+      NotifyProcessError(702, e, "Error clearing BREAK State", kNoiseError);
+  }
+  breakState_ = value;
+}
+
+void TSerialPortNG::ResetWriteEvent() {
+  if (const SysError e = platform_.ResetEvent(writeOv_.event); e != kSysOk)
+    NotifyProcessError(1101, e, "Error resetting Overlapped Event", kNoiseError);
+}
+
+void TSerialPortNG::SendData(const std::uint8_t* data, std::uint32_t count) {
+  if (sendInProgress_) {
+    NotifyProcessError(901, 0, "Msg, dont enter SendData while SendInProgress is set",
+                       kNoiseMessage);
+    return;
+  }
+  const LineHandle h = comHandle_;
+  LineTimeouts timeouts;
+  platform_.GetTimeouts(h, &timeouts);  // read back as the system expects; the result is unused
+  timeouts = LineTimeouts{kReadReturnAtOnce, 0, 0, 0,
+                          count * wtoCharDelayTime_ / 1000 + wtoExtraDelayTime_};
+  if (const SysError e = platform_.SetTimeouts(h, timeouts); e != kSysOk)
+    NotifyProcessError(902, e, "Error setting CommTimeout", kNoiseError);
+  writeCount_ = count;
+  std::uint32_t written = 0;
+  const SysError e = platform_.Write(h, data, count, &written, writeOv_);
+  if (e == kSysOk) {
+    writtenBytes_ = written;
+    if (OnWriteDone) OnWriteDone(this);
+  } else if (e == kSysIoPending) {
+    writeStartTick_ = platform_.TickCount();
+    sendInProgress_ = true;
+  } else {
+    NotifyProcessError(903, e, "Error writing Data", kNoiseError);
+    ResetWriteEvent();
+    sendInProgress_ = false;
+  }
+}
+
+void TSerialPortNG::SendText(const ByteString& text) {
+  if (text.empty()) return;
+  const auto count = static_cast<std::uint32_t>(text.size());
+  if (sendInProgress_) {
+    // Refused (901): the copy of the write in progress must stay untouched.
+    SendData(reinterpret_cast<const std::uint8_t*>(text.data()), count);
+    return;
+  }
+  sendCopy_ = text;
+  SendData(reinterpret_cast<const std::uint8_t*>(sendCopy_.data()), count);
+}
+
+std::int32_t TSerialPortNG::FirstClusterSize() {
+  std::lock_guard<std::mutex> lock(clusterLock_);
+  if (clusters_.empty()) return -1;
+  return static_cast<std::int32_t>(clusters_.front()->Size());
+}
+
+ByteString TSerialPortNG::TakeClusterText() {
+  std::unique_ptr<TSerialCluster> cluster;
+  {
+    std::lock_guard<std::mutex> lock(clusterLock_);
+    if (clusters_.empty()) return {};
+    cluster = std::move(clusters_.front());
+    clusters_.pop_front();
+  }
+  return cluster->Text();
+}
+
+// Waits (serving the main-thread hand-over, so that a delivery in progress can finish) while
+// the worker is inside its active loop, at most rounds x 75 ms.
+void TSerialPortNG::WaitWhileThreadBusy(int rounds) {
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(kBusyPollMs) * rounds;
+  while (threadBusy_) {
+    const auto now = Clock::now();
+    if (now >= deadline) break;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
+    WaitAndServeMainThreadCalls(std::min(left, std::chrono::milliseconds(kBusyPollMs)));
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// TWorkThread
+
+TWorkThread::TWorkThread(TSerialPortNG* owner)
+    : owner_(owner), platform_(owner->platform_), thread_([this] { Execute(); }) {}
+
+TWorkThread::~TWorkThread() {
+  Terminate();
+  if (thread_.joinable()) JoinServing();
+}
+
+void TWorkThread::Terminate() {
+  terminated_ = true;
+  Wake();
+}
+
+void TWorkThread::Wake() {
+  std::lock_guard<std::mutex> lock(idleMutex_);
+  wakeRequested_ = true;
+  idleWake_.notify_all();
+}
+
+void TWorkThread::JoinServing() {
+  if (thread_.joinable()) ::sincrovia::JoinServing(thread_);
+}
+
+// The worker keeps one read and one event wait going on the open line and blocks on their
+// events; the cluster rule decides when waiting bytes are read. While the line is closed it
+// idles. It stops only from the idle mode, so an open line always keeps its worker.
+void TWorkThread::Execute() {
+  lastReadTick_ = platform_.TickCount();
+  wasActive_ = owner_->active_;
+  for (;;) {
+    if (wasActive_)
+      ActivePass();
+    else
+      IdlePass();
+    if (terminated_ && !wasActive_) break;
+  }
+  owner_->threadBusy_ = false;
+}
+
+void TWorkThread::IdlePass() {
+  if (owner_->threadBusy_.exchange(false)) {
+    // The closing routine may be waiting for this: wake its serving wait.
+    PostToMainThread([] {});
+  }
+  wasActive_ = owner_->active_;
+  if (wasActive_) {
+    repeatedPlaces_.clear();  // a new opening reports its faults afresh
+    return;
+  }
+  if (terminated_) return;
+  std::unique_lock<std::mutex> lock(idleMutex_);
+  idleWake_.wait_for(lock, std::chrono::milliseconds(kIdleSleepMs),
+                     [this] { return wakeRequested_ || terminated_.load(); });
+  wakeRequested_ = false;
+}
+
+void TWorkThread::ActivePass() {
+  owner_->threadBusy_ = true;
+  if (owner_->active_) StatusPoll();
+  WriteCheck();
+  if (!readPending_ && owner_->active_) ReadStep();
+  if (!waitPending_ && owner_->active_) EventWaitStep();
+  WaitOnLine();
+  if (!owner_->active_) {
+    if (readPending_) {
+      if (const SysError e = platform_.SetEvent(owner_->readOv_.event); e != kSysOk)
+        Report(1101, e, "Error resetting Overlapped Event");
+    }
+    if (waitPending_) {
+      platform_.SetEventMask(owner_->comHandle_, 0);
+      if (const SysError e = platform_.SetEvent(owner_->waitOv_.event); e != kSysOk)
+        Report(1101, e, "Error resetting Overlapped Event");
+    }
+    if (!readPending_ && !waitPending_ && !owner_->sendInProgress_) wasActive_ = false;
+  }
+}
+
+// How long this pass may block. Bytes waiting in the receive queue are read as soon as the
+// cluster rule allows, so the wait ends then rather than at the fixed timeout.
+std::uint32_t TWorkThread::WaitTimeoutMs() {
+  const std::uint32_t n = owner_->commStateInQueue_;
+  if (!owner_->active_ || readPending_ || n == 0) return kWaitTimeoutMs;
+  const double limit =
+      n * static_cast<double>(owner_->rtoCharDelayTime_) / kMicrosPerMilli +
+      owner_->rtoExtraDelayTime_;
+  const std::uint32_t elapsed = platform_.TickCount() - lastReadTick_;
+  // The rule reads once elapsed exceeds the limit: at the first whole millisecond above it.
+  const double due = std::floor(limit) + 1.0;
+  const double left = due - static_cast<double>(elapsed);
+  if (left >= kWaitTimeoutMs) return kWaitTimeoutMs;
+  if (left < 1.0) return 1;
+  return static_cast<std::uint32_t>(left);
+}
+
+void TWorkThread::WaitOnLine() {
+  const std::uint32_t timeout = WaitTimeoutMs();
+  const bool active = owner_->active_;
+  if (readPending_ && waitPending_) {
+    const EventHandle events[2] = {owner_->readOv_.event, owner_->waitOv_.event};
+    const std::uint32_t r = platform_.WaitForEvents(events, 2, timeout);
+    if (owner_->active_) StatusPoll();
+    if (r == 0) {
+      ReadCompletion();
+    } else if (r == 1) {
+      EventCompletion();
+    } else if (r != kWaitTimeout) {
+      Report(9911, r, "Error getting Overlappedresult");
+      readPending_ = false;
+      waitPending_ = false;
+    }
+  } else if (readPending_) {
+    const EventHandle events[1] = {owner_->readOv_.event};
+    const std::uint32_t r = platform_.WaitForEvents(events, 1, timeout);
+    if (owner_->active_) StatusPoll();
+    if (r == 0) {
+      ReadCompletion();
+    } else if (r != kWaitTimeout) {
+      Report(9912, r, "Error getting Overlappedresult");
+      readPending_ = false;
+    }
+  } else if (waitPending_) {
+    const EventHandle events[1] = {owner_->waitOv_.event};
+    const std::uint32_t r = platform_.WaitForEvents(events, 1, timeout);
+    if (owner_->active_) StatusPoll();
+    if (r == 0) {
+      EventCompletion();
+    } else if (r != kWaitTimeout) {
+      Report(9913, r, "Error getting Overlappedresult");
+      waitPending_ = false;
+    }
+  } else if (active) {
+    // Nothing could be started (a hung-up line refuses reads and waits): pause for one
+    // timeout instead of spinning through the passes.
+    platform_.Sleep(timeout);
+  }
+}
+
+void TWorkThread::StatusPoll() {
+  TSerialPortNG& c = *owner_;
+  const LineHandle h = c.comHandle_;
+  std::uint32_t modem = 0;
+  const SysError me = platform_.GetModemStatus(h, &modem);
+  if (me != kSysOk) {
+    lastError_ = me;
+    if (!RepeatSuppressed(9905, true)) Report(9905, me, "Error getting ModemStatus");
+  } else {
+    RepeatSuppressed(9905, false);
+    const std::uint32_t old = c.modemState_;
+    bool ringDue = false;
+    if (c.platformId_ == static_cast<std::int32_t>(kRingPlatformId) &&
+        (modem & kModemRingOn) == 0 && (old & kModemRingOn) != 0) {
+      c.ringState_ = false;
+      ringDue = true;
+    }
+    const bool ringChanged = ((modem ^ old) & kModemRingOn) != 0;
+    c.modemState_ = modem;
+    c.ctsState_ = (modem & kModemCtsOn) != 0;
+    c.dsrState_ = (modem & kModemDsrOn) != 0;
+    c.rlsdState_ = (modem & kModemRlsdOn) != 0;
+    c.ringState_ = (modem & kModemRingOn) != 0;
+    if (ringChanged) Deliver(&TSerialPortNG::OnRIEvent);
+    if (ringDue) EventDispatch(kEvRing);
+  }
+  // Reading the error word clears it, so a line error shows once with its bits and once
+  // without; the loop ends when two readings agree (bounded, so a busy line cannot hold it).
+  for (int round = 0; round < kMaxStatusRounds; ++round) {
+    std::uint32_t errors = 0;
+    LineStatus status;
+    const SysError e = platform_.ClearError(h, &errors, &status);
+    if (e != kSysOk) {
+      lastError_ = e;
+      if (!RepeatSuppressed(9803, true)) Report(9803, e, "Error ClearCommError");
+      return;
+    }
+    RepeatSuppressed(9803, false);
+    const auto flags = static_cast<TComStateFlags>(status.flags & 0xFFu);
+    if (errors == c.commError_ && flags == c.commStateFlags_ &&
+        status.inQueue == c.commStateInQueue_ && status.outQueue == c.commStateOutQueue_)
+      return;
+    c.commError_ = errors;
+    c.commStateFlags_ = flags;
+    c.commStateInQueue_ = status.inQueue;
+    c.commStateOutQueue_ = status.outQueue;
+    Deliver(&TSerialPortNG::OnCommStat);
+  }
+}
+
+void TWorkThread::ReadStep() {
+  TSerialPortNG& c = *owner_;
+  const std::uint32_t n = c.commStateInQueue_;
+  const std::uint32_t now = platform_.TickCount();
+  if (n == 0) {
+    lastReadTick_ = now;
+    return;
+  }
+  const std::uint32_t elapsed = now - lastReadTick_;
+  const double limit =
+      n * static_cast<double>(c.rtoCharDelayTime_) / kMicrosPerMilli + c.rtoExtraDelayTime_;
+  if (!c.readRequest_ && n < c.clusterSize_ && static_cast<double>(elapsed) <= limit &&
+      (c.commError_ & kLineErrorMask) == 0)
+    return;
+  readBuffer_.assign(n, 0);
+  readCount_ = 0;
+  const SysError e = platform_.Read(c.comHandle_, readBuffer_.data(), n, &readCount_, c.readOv_);
+  if (e == kSysOk) {
+    RepeatSuppressed(9804, false);
+    c.readRequest_ = false;
+    QueueCluster(readBuffer_.data(), std::min(readCount_, n));
+    readBuffer_.clear();
+    lastReadTick_ = platform_.TickCount();
+  } else if (e == kSysIoPending) {
+    readPending_ = true;
+  } else {
+    lastError_ = e;
+    c.readRequest_ = false;
+    readBuffer_.clear();
+    if (!RepeatSuppressed(9804, true)) Report(9804, e, "Error reading Data");
+  }
+}
+
+void TWorkThread::ReadCompletion() {
+  std::uint32_t count = 0;
+  const SysError e =
+      platform_.GetOverlappedResult(owner_->comHandle_, owner_->readOv_, &count);
+  if (e == kSysOk) {
+    QueueCluster(readBuffer_.data(),
+                 std::min(count, static_cast<std::uint32_t>(readBuffer_.size())));
+    lastReadTick_ = platform_.TickCount();
+  } else {
+    lastError_ = e;
+    if (e == kSysOperationAborted)
+      Report(9907, e, "Error read aborted");
+    else
+      Report(9908, e, "Error getting Overlappedresult");
+  }
+  readBuffer_.clear();
+  readPending_ = false;
+}
+
+void TWorkThread::EventWaitStep() {
+  eventMask_ = 0;
+  const SysError e = platform_.WaitEvent(owner_->comHandle_, &eventMask_, owner_->waitOv_);
+  if (e == kSysOk) {
+    RepeatSuppressed(kKeyWaitStart, false);
+    StatusPoll();
+    EventDispatch(eventMask_);
+  } else if (e == kSysIoPending) {
+    RepeatSuppressed(kKeyWaitStart, false);
+    waitPending_ = true;
+  } else {
+    lastError_ = e;
+    if (!RepeatSuppressed(kKeyWaitStart, true)) Report(9907, e, "Error calling WaitCommEvent");
+  }
+}
+
+void TWorkThread::EventCompletion() {
+  if (owner_->active_) {
+    StatusPoll();
+    EventDispatch(eventMask_);
+  }
+  waitPending_ = false;
+}
+
+void TWorkThread::WriteCheck() {
+  TSerialPortNG& c = *owner_;
+  if (!c.sendInProgress_) return;
+  std::uint32_t count = 0;
+  const SysError e = platform_.GetOverlappedResult(c.comHandle_, c.writeOv_, &count);
+  if (e == kSysOk) {
+    c.writtenBytes_ = count;
+    c.sendInProgress_ = false;
+    if (count != c.writeCount_) Report(9701, lastError_, "Error write TimeOut");
+    Deliver(&TSerialPortNG::OnWriteDone);
+  } else if (e == kSysIoIncomplete) {
+    return;
+  } else if (e == kSysIoPending) {
+    const std::uint32_t elapsed = platform_.TickCount() - c.writeStartTick_;
+    const double limit = c.writeCount_ * static_cast<double>(c.wtoCharDelayTime_) /
+                             kMicrosPerMilli + c.wtoExtraDelayTime_;
+    if (static_cast<double>(elapsed) <= limit) return;
+    c.writtenBytes_ = c.writeCount_.load();
+    c.sendInProgress_ = false;
+    if (const SysError r = platform_.ResetEvent(c.writeOv_.event); r != kSysOk)
+      Report(1101, r, "Error resetting Overlapped Event");
+    Report(9701, kSysIoPending, "Error write TimeOut");
+    Deliver(&TSerialPortNG::OnWriteDone);
+  } else {
+    lastError_ = e;
+    c.sendInProgress_ = false;
+    if (const SysError r = platform_.ResetEvent(c.writeOv_.event); r != kSysOk)
+      Report(1101, r, "Error resetting Overlapped Event");
+    Report(9702, e, "Error getting Overlapped Result");
+    Deliver(&TSerialPortNG::OnWriteDone);
+  }
+}
+
+void TWorkThread::EventDispatch(std::uint32_t mask) {
+  if (owner_->destroying_) return;
+  owner_->commEvent_ = mask;
+  struct BitEvent {
+    std::uint32_t bit;
+    TNotifyEvent TSerialPortNG::*event;
+  };
+  static constexpr BitEvent kOrder[] = {
+      {kEvBreak, &TSerialPortNG::OnBreakEvent},   {kEvCts, &TSerialPortNG::OnCTSEvent},
+      {kEvDsr, &TSerialPortNG::OnDSREvent},       {kEvErr, &TSerialPortNG::OnLineErrorEvent},
+      {kEvRing, &TSerialPortNG::OnRingEvent},     {kEvRlsd, &TSerialPortNG::OnRLSDEvent},
+      {kEvRxChar, &TSerialPortNG::OnRxCharEvent}, {kEvRxFlag, &TSerialPortNG::OnRxEventCharEvent},
+      {kEvTxEmpty, &TSerialPortNG::OnTxQueueEmptyEvent},
+  };
+  for (const BitEvent& item : kOrder)
+    if ((mask & item.bit) != 0) Deliver(item.event);
+  if (mask != 0) Deliver(&TSerialPortNG::OnCommEvent);
+}
+
+void TWorkThread::QueueCluster(const std::uint8_t* data, std::uint32_t size) {
+  TSerialPortNG& c = *owner_;
+  if (c.destroying_) return;
+  auto cluster = std::make_unique<TSerialCluster>(size != 0 ? data : nullptr, size, c.commError_);
+  {
+    std::lock_guard<std::mutex> lock(c.clusterLock_);
+    c.clusters_.push_back(std::move(cluster));
+  }
+  Deliver(&TSerialPortNG::OnRxClusterEvent);
+}
+
+void TWorkThread::Report(std::uint32_t place, std::uint32_t code, const char* msg) {
+  if (owner_->threadQuietMode_) return;
+  const std::string text(msg);
+  RunOnMainThread([this, place, code, &text] {
+    owner_->NotifyProcessError(place, code, text, kNoiseError);
+  });
+}
+
+void TWorkThread::Deliver(TNotifyEvent TSerialPortNG::*event) {
+  // Nothing reaches the user once destruction has begun: the handlers' owner may be half gone.
+  if (owner_->threadQuietMode_ || owner_->destroying_) return;
+  RunOnMainThread([this, event] {
+    const TNotifyEvent& handler = owner_->*event;
+    if (handler && !owner_->destroying_) handler(owner_);
+  });
+}
+
+bool TWorkThread::RepeatSuppressed(std::uint32_t place, bool failed) {
+  const auto it = std::find(repeatedPlaces_.begin(), repeatedPlaces_.end(), place);
+  if (!failed) {
+    if (it != repeatedPlaces_.end()) repeatedPlaces_.erase(it);
+    return false;
+  }
+  if (it != repeatedPlaces_.end()) return true;
+  repeatedPlaces_.push_back(place);
+  return false;
+}
+
+}  // namespace sincrovia

@@ -1,0 +1,696 @@
+// The serial platform over POSIX terminals (termios, poll, ioctl).
+//
+// Overlapped operations are emulated: the line is non-blocking, a read returns at once with
+// what has arrived, a write that the kernel cannot take whole stays pending and is pushed on
+// (and timed out) whenever its result is asked for, and an event wait stays pending until
+// WaitForEvents sees something happen on the line: new bytes beyond those the last status read
+// counted, a modem input change, the transmit queue drained, or a hang-up. Events are pipes,
+// so that waits on them and on the line meet in one poll().
+//
+// A pseudo-terminal has no modem lines: its modem status reads as all low and the control-line
+// and break calls succeed without effect. A hung-up line (closed pty master, unplugged USB
+// adapter) is remembered: from then on line calls fail with EIO and the line is no longer
+// polled, so nothing spins on a hang-up that poll() would report again and again.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <map>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "serial/PortNames.h"
+#include "serial/SerialPlatform.h"
+
+namespace sincrovia {
+namespace {
+
+constexpr SysError kBadHandle = EBADF;
+constexpr SysError kHungUp = EIO;
+
+#if defined(__linux__) && (defined(__x86_64__) || defined(__i386__) || defined(__aarch64__) || \
+                           defined(__arm__) || defined(__riscv))
+// The kernel's termios2, for rates that have no B-constant (arbitrary rates, BOTHER).
+struct KernelTermios2 {
+  tcflag_t c_iflag;
+  tcflag_t c_oflag;
+  tcflag_t c_cflag;
+  tcflag_t c_lflag;
+  cc_t c_line;
+  cc_t c_cc[19];
+  speed_t c_ispeed;
+  speed_t c_ospeed;
+};
+constexpr tcflag_t kCbaudMask = 0010017;
+constexpr tcflag_t kBother = 0010000;
+constexpr bool kHaveArbitraryRates = true;
+
+SysError SetArbitraryRate(int fd, std::uint32_t rate) {
+  KernelTermios2 t2{};
+  if (ioctl(fd, _IOR('T', 0x2A, KernelTermios2), &t2) != 0) return static_cast<SysError>(errno);
+  t2.c_cflag = (t2.c_cflag & ~kCbaudMask) | kBother;
+  t2.c_ispeed = rate;
+  t2.c_ospeed = rate;
+  if (ioctl(fd, _IOW('T', 0x2B, KernelTermios2), &t2) != 0) return kSysInvalidParameter;
+  return kSysOk;
+}
+#else
+constexpr bool kHaveArbitraryRates = false;
+SysError SetArbitraryRate(int, std::uint32_t) { return kSysInvalidParameter; }
+#endif
+
+struct SpeedRow {
+  std::uint32_t rate;
+  speed_t code;
+};
+constexpr SpeedRow kSpeeds[] = {
+    {50, B50},         {75, B75},         {110, B110},       {134, B134},
+    {150, B150},       {200, B200},       {300, B300},       {600, B600},
+    {1200, B1200},     {1800, B1800},     {2400, B2400},     {4800, B4800},
+    {9600, B9600},     {19200, B19200},   {38400, B38400},   {57600, B57600},
+    {115200, B115200}, {230400, B230400},
+#ifdef B460800
+    {460800, B460800}, {921600, B921600},
+#endif
+};
+
+SysError Errno() { return static_cast<SysError>(errno); }
+
+// One overlapped operation in progress.
+struct PosixOp : OverlappedState {
+  enum class Kind { Write, Read, Wait } kind = Kind::Write;
+  EventHandle event = kNoEvent;
+  bool done = false;
+  SysError error = kSysOk;
+  std::uint32_t transferred = 0;
+  const std::uint8_t* data = nullptr;  // write: caller's bytes, valid until the write ends
+  std::uint32_t count = 0;
+  std::chrono::steady_clock::time_point deadline{};
+  bool hasDeadline = false;
+  std::uint32_t* mask = nullptr;  // wait: the word filled on completion
+  LineHandle line = kInvalidLineHandle;
+};
+
+struct Line {
+  std::mutex mutex;
+  int fd = -1;
+  bool virtualLine = false;  // no modem lines (pseudo-terminal)
+  bool hung = false;
+  LineSettings settings;
+  LineTimeouts timeouts;
+  std::uint32_t mask = 0;
+  std::uint32_t reportedInQueue = 0;  // receive count of the last status read
+  std::uint32_t lastModem = 0;
+  bool txArmed = false;  // a write went out: report the transmit queue running empty
+  std::shared_ptr<PosixOp> pendingWait;
+  std::shared_ptr<PosixOp> pendingWrite;
+};
+
+struct Event {
+  int readFd = -1;
+  int writeFd = -1;
+  bool signalled = false;
+};
+
+class PosixSerialPlatform final : public SerialPlatform {
+ public:
+  ~PosixSerialPlatform() override {
+    for (auto& [handle, line] : lines_) ::close(line->fd);
+    for (auto& [handle, event] : events_) {
+      ::close(event.readFd);
+      ::close(event.writeFd);
+    }
+  }
+
+  std::int32_t PlatformId() override { return 2; }
+
+  std::uint32_t TickCount() override {
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now().time_since_epoch());
+    return static_cast<std::uint32_t>(ms.count());
+  }
+
+  void Sleep(std::uint32_t ms) override {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+  }
+
+  SysError Open(const std::string& portName, LineHandle* handle) override {
+    *handle = kInvalidLineHandle;
+    const std::string path = DevicePathForPort(portName);
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return Errno();
+    termios t{};
+    if (tcgetattr(fd, &t) != 0) {
+      const SysError e = Errno();
+      ::close(fd);
+      return e;
+    }
+    if (ioctl(fd, TIOCEXCL) != 0) {
+      const SysError e = Errno();
+      ::close(fd);
+      return e;
+    }
+    cfmakeraw(&t);
+    t.c_cflag |= CLOCAL | CREAD;
+    t.c_cc[VMIN] = 0;
+    t.c_cc[VTIME] = 0;
+    tcsetattr(fd, TCSANOW, &t);
+    auto line = std::make_shared<Line>();
+    line->fd = fd;
+    int modem = 0;
+    line->virtualLine = ioctl(fd, TIOCMGET, &modem) != 0;
+    line->lastModem = line->virtualLine ? 0 : ModemWord(modem);
+    line->settings.baudRate = 9600;
+    for (const SpeedRow& row : kSpeeds)
+      if (row.code == cfgetospeed(&t)) line->settings.baudRate = row.rate;
+    std::lock_guard<std::mutex> lock(mutex_);
+    *handle = nextLine_++;
+    lines_[*handle] = line;
+    return kSysOk;
+  }
+
+  SysError Close(LineHandle h) override {
+    std::shared_ptr<Line> line;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      auto it = lines_.find(h);
+      if (it == lines_.end()) return kBadHandle;
+      line = it->second;
+      lines_.erase(it);
+    }
+    std::lock_guard<std::mutex> lock(line->mutex);
+    CompleteWaitLocked(*line, 0);
+    AbortWriteLocked(*line);
+    ioctl(line->fd, TIOCNXCL);
+    const int rc = ::close(line->fd);
+    line->fd = -1;
+    return rc == 0 ? kSysOk : Errno();
+  }
+
+  SysError SetupBuffers(LineHandle h, std::uint32_t, std::uint32_t) override {
+    // The kernel's buffers have fixed sizes; the call only checks the handle.
+    return Find(h) ? kSysOk : kBadHandle;
+  }
+
+  SysError GetSettings(LineHandle h, LineSettings* settings) override {
+    auto line = Find(h);
+    if (!line) return kBadHandle;
+    std::lock_guard<std::mutex> lock(line->mutex);
+    if (line->hung) return kHungUp;
+    *settings = line->settings;
+    return kSysOk;
+  }
+
+  SysError SetSettings(LineHandle h, const LineSettings& s) override {
+    auto line = Find(h);
+    if (!line) return kBadHandle;
+    std::lock_guard<std::mutex> lock(line->mutex);
+    if (line->hung) return kHungUp;
+    termios t{};
+    if (tcgetattr(line->fd, &t) != 0) return Errno();
+    cfmakeraw(&t);
+    t.c_cflag |= CLOCAL | CREAD;
+    t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
+#ifdef CMSPAR
+    t.c_cflag &= ~static_cast<tcflag_t>(CMSPAR);
+#endif
+    switch (s.byteSize) {
+      case 5: t.c_cflag |= CS5; break;
+      case 6: t.c_cflag |= CS6; break;
+      case 7: t.c_cflag |= CS7; break;
+      case 8: t.c_cflag |= CS8; break;
+      default: return kSysInvalidParameter;
+    }
+    switch (s.parity) {
+      case 0: break;
+      case 1: t.c_cflag |= PARENB | PARODD; break;
+      case 2: t.c_cflag |= PARENB; break;
+#ifdef CMSPAR
+      case 3: t.c_cflag |= PARENB | PARODD | CMSPAR; break;
+      case 4: t.c_cflag |= PARENB | CMSPAR; break;
+#endif
+      default: return kSysInvalidParameter;
+    }
+    if (s.stopBits > 2) return kSysInvalidParameter;
+    if (s.stopBits != 0) t.c_cflag |= CSTOPB;  // one and a half is sent as two
+    if ((s.flags & kFlagParityCheck) != 0) t.c_iflag |= INPCK;
+    if ((s.flags & (kFlagOutxCtsFlow | kFlagRtsHandshake)) != 0) t.c_cflag |= CRTSCTS;
+    if ((s.flags & kFlagOutX) != 0) t.c_iflag |= IXON;
+    if ((s.flags & kFlagInX) != 0) t.c_iflag |= IXOFF;
+    t.c_cc[VSTART] = static_cast<cc_t>(s.xonChar);
+    t.c_cc[VSTOP] = static_cast<cc_t>(s.xoffChar);
+    t.c_cc[VMIN] = 0;
+    t.c_cc[VTIME] = 0;
+    const SpeedRow* row = std::find_if(std::begin(kSpeeds), std::end(kSpeeds),
+                                       [&](const SpeedRow& r) { return r.rate == s.baudRate; });
+    if (row != std::end(kSpeeds)) {
+      cfsetispeed(&t, row->code);
+      cfsetospeed(&t, row->code);
+    } else if (!kHaveArbitraryRates || s.baudRate == 0) {
+      return kSysInvalidParameter;
+    }
+    if (tcsetattr(line->fd, TCSANOW, &t) != 0)
+      return errno == EINVAL ? kSysInvalidParameter : Errno();
+    if (row == std::end(kSpeeds)) {
+      if (const SysError e = SetArbitraryRate(line->fd, s.baudRate); e != kSysOk) return e;
+    }
+    line->settings = s;
+    return kSysOk;
+  }
+
+  SysError GetTimeouts(LineHandle h, LineTimeouts* timeouts) override {
+    auto line = Find(h);
+    if (!line) return kBadHandle;
+    std::lock_guard<std::mutex> lock(line->mutex);
+    *timeouts = line->timeouts;
+    return kSysOk;
+  }
+
+  SysError SetTimeouts(LineHandle h, const LineTimeouts& timeouts) override {
+    auto line = Find(h);
+    if (!line) return kBadHandle;
+    std::lock_guard<std::mutex> lock(line->mutex);
+    if (line->hung) return kHungUp;
+    line->timeouts = timeouts;
+    return kSysOk;
+  }
+
+  SysError SetEventMask(LineHandle h, std::uint32_t mask) override {
+    auto line = Find(h);
+    if (!line) return kBadHandle;
+    std::lock_guard<std::mutex> lock(line->mutex);
+    line->mask = mask;
+    CompleteWaitLocked(*line, 0);
+    return kSysOk;
+  }
+
+  SysError Purge(LineHandle h, std::uint32_t flags) override {
+    constexpr std::uint32_t kAbortWrite = 1, kClearTx = 4, kClearRx = 8;
+    auto line = Find(h);
+    if (!line) return kBadHandle;
+    std::lock_guard<std::mutex> lock(line->mutex);
+    if ((flags & kAbortWrite) != 0) AbortWriteLocked(*line);
+    if (line->hung) return kHungUp;
+    if ((flags & kClearRx) != 0 && tcflush(line->fd, TCIFLUSH) != 0) return Errno();
+    if ((flags & kClearTx) != 0 && tcflush(line->fd, TCOFLUSH) != 0) return Errno();
+    line->reportedInQueue = 0;
+    return kSysOk;
+  }
+
+  SysError EscapeFunction(LineHandle h, std::uint32_t function) override {
+    auto line = Find(h);
+    if (!line) return kBadHandle;
+    std::lock_guard<std::mutex> lock(line->mutex);
+    int bits = 0;
+    unsigned long request = TIOCMBIS;
+    switch (function) {
+      case kEscapeSetRts: bits = TIOCM_RTS; break;
+      case kEscapeClrRts: bits = TIOCM_RTS; request = TIOCMBIC; break;
+      case kEscapeSetDtr: bits = TIOCM_DTR; break;
+      case kEscapeClrDtr: bits = TIOCM_DTR; request = TIOCMBIC; break;
+      default: return kSysInvalidParameter;
+    }
+    if (line->virtualLine) return kSysOk;
+    if (line->hung) return kHungUp;
+    return ioctl(line->fd, request, &bits) == 0 ? kSysOk : Errno();
+  }
+
+  SysError SetBreak(LineHandle h) override { return BreakCall(h, TIOCSBRK); }
+  SysError ClearBreak(LineHandle h) override { return BreakCall(h, TIOCCBRK); }
+
+  SysError Write(LineHandle h, const std::uint8_t* data, std::uint32_t count,
+                 std::uint32_t* written, Overlapped& ov) override {
+    ResetEvent(ov.event);
+    auto line = Find(h);
+    if (!line) return kBadHandle;
+    std::lock_guard<std::mutex> lock(line->mutex);
+    if (line->hung) return kHungUp;
+    auto op = std::make_shared<PosixOp>();
+    op->kind = PosixOp::Kind::Write;
+    op->event = ov.event;
+    op->data = data;
+    op->count = count;
+    op->line = h;
+    const std::uint32_t limit =
+        line->timeouts.writeTotalMultiplier * count + line->timeouts.writeTotalConstant;
+    if (limit != 0) {
+      op->hasDeadline = true;
+      op->deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit);
+    }
+    ov.state = op;
+    PushWriteLocked(*line, *op);
+    if (op->done) {
+      if (op->error != kSysOk) return op->error;
+      *written = op->transferred;
+      SetEvent(op->event);
+      return kSysOk;
+    }
+    line->pendingWrite = op;
+    return kSysIoPending;
+  }
+
+  SysError Read(LineHandle h, std::uint8_t* buffer, std::uint32_t count, std::uint32_t* read,
+                Overlapped& ov) override {
+    ResetEvent(ov.event);
+    auto line = Find(h);
+    if (!line) return kBadHandle;
+    std::lock_guard<std::mutex> lock(line->mutex);
+    if (line->hung) return kHungUp;
+    *read = 0;
+    if (count == 0) return kSysOk;
+    for (;;) {
+      const ssize_t n = ::read(line->fd, buffer, count);
+      if (n > 0) {
+        *read = static_cast<std::uint32_t>(n);
+        line->reportedInQueue -= std::min(line->reportedInQueue, *read);
+        return kSysOk;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return kSysOk;
+      // End of file on a terminal, or EIO: the other side is gone.
+      const SysError e = n == 0 ? kHungUp : Errno();
+      if (e == kHungUp) MarkHungLocked(*line);
+      return e;
+    }
+  }
+
+  SysError WaitEvent(LineHandle h, std::uint32_t* mask, Overlapped& ov) override {
+    ResetEvent(ov.event);
+    auto line = Find(h);
+    if (!line) return kBadHandle;
+    std::lock_guard<std::mutex> lock(line->mutex);
+    if (line->hung) return kHungUp;
+    line->pendingWait.reset();  // replaced: its event is the one just reset
+    auto op = std::make_shared<PosixOp>();
+    op->kind = PosixOp::Kind::Wait;
+    op->event = ov.event;
+    op->mask = mask;
+    op->line = h;
+    ov.state = op;
+    line->pendingWait = op;
+    ProgressWaitLocked(*line);
+    if (op->done) {
+      ResetEvent(ov.event);
+      return kSysOk;
+    }
+    return line->hung ? kHungUp : kSysIoPending;
+  }
+
+  SysError GetOverlappedResult(LineHandle, Overlapped& ov, std::uint32_t* transferred) override {
+    auto op = std::dynamic_pointer_cast<PosixOp>(ov.state);
+    if (!op) return kSysInvalidParameter;
+    if (op->kind == PosixOp::Kind::Write && !op->done) {
+      if (auto line = Find(op->line)) {
+        std::lock_guard<std::mutex> lock(line->mutex);
+        if (!op->done) PushWriteLocked(*line, *op);
+        if (op->done && line->pendingWrite == op) line->pendingWrite.reset();
+      }
+    }
+    if (!op->done) return kSysIoIncomplete;
+    *transferred = op->transferred;
+    return op->error;
+  }
+
+  SysError ClearError(LineHandle h, std::uint32_t* errors, LineStatus* status) override {
+    auto line = Find(h);
+    if (!line) return kBadHandle;
+    std::lock_guard<std::mutex> lock(line->mutex);
+    CheckHangUpLocked(*line);
+    if (line->hung) return kHungUp;
+    int in = 0;
+    int out = 0;
+    if (ioctl(line->fd, FIONREAD, &in) != 0) return Errno();
+    if (ioctl(line->fd, TIOCOUTQ, &out) != 0) out = 0;
+    *errors = 0;
+    status->flags = 0;
+    status->inQueue = static_cast<std::uint32_t>(std::max(in, 0));
+    status->outQueue = static_cast<std::uint32_t>(std::max(out, 0));
+    line->reportedInQueue = status->inQueue;
+    return kSysOk;
+  }
+
+  SysError GetModemStatus(LineHandle h, std::uint32_t* modemStatus) override {
+    auto line = Find(h);
+    if (!line) return kBadHandle;
+    std::lock_guard<std::mutex> lock(line->mutex);
+    *modemStatus = 0;
+    if (line->virtualLine) return kSysOk;
+    if (line->hung) return kHungUp;
+    int bits = 0;
+    if (ioctl(line->fd, TIOCMGET, &bits) != 0) return Errno();
+    *modemStatus = ModemWord(bits);
+    return kSysOk;
+  }
+
+  SysError CreateEvent(EventHandle* event) override {
+    *event = kNoEvent;
+    int fds[2];
+    if (::pipe(fds) != 0) return Errno();
+    for (int fd : fds) {
+      ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+      ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    *event = nextEvent_++;
+    events_[*event] = Event{fds[0], fds[1], false};
+    return kSysOk;
+  }
+
+  SysError SetEvent(EventHandle event) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return SetEventLocked(event);
+  }
+
+  SysError ResetEvent(EventHandle event) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = events_.find(event);
+    if (it == events_.end()) return kBadHandle;
+    if (it->second.signalled) {
+      char drain[16];
+      while (::read(it->second.readFd, drain, sizeof drain) > 0) {
+      }
+      it->second.signalled = false;
+    }
+    return kSysOk;
+  }
+
+  SysError CloseEvent(EventHandle event) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = events_.find(event);
+    if (it == events_.end()) return kBadHandle;
+    ::close(it->second.readFd);
+    ::close(it->second.writeFd);
+    events_.erase(it);
+    return kSysOk;
+  }
+
+  std::uint32_t WaitForEvents(const EventHandle* events, std::uint32_t count,
+                              std::uint32_t timeoutMs) override {
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    std::vector<int> lineFdsIgnored;  // lines readable without news: not polled again
+    for (;;) {
+      std::vector<pollfd> fds;
+      std::vector<std::shared_ptr<Line>> waitingLines;
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (std::uint32_t i = 0; i < count; ++i) {
+          auto it = events_.find(events[i]);
+          if (it == events_.end()) return kWaitFailed;
+          if (it->second.signalled) return i;
+          fds.push_back(pollfd{it->second.readFd, POLLIN, 0});
+        }
+        for (auto& [handle, line] : lines_) waitingLines.push_back(line);
+      }
+      // Pending event waits on lines make progress here; a completion signals its event.
+      std::vector<std::shared_ptr<Line>> polledLines;
+      for (auto& line : waitingLines) {
+        std::lock_guard<std::mutex> lock(line->mutex);
+        if (!line->pendingWait) continue;
+        const EventHandle ev = line->pendingWait->event;
+        if (std::find(events, events + count, ev) == events + count) continue;
+        ProgressWaitLocked(*line);
+        if (line->pendingWait && !line->hung && line->reportedInQueue == 0 &&
+            std::find(lineFdsIgnored.begin(), lineFdsIgnored.end(), line->fd) ==
+                lineFdsIgnored.end()) {
+          fds.push_back(pollfd{line->fd, POLLIN, 0});
+          polledLines.push_back(line);
+        }
+      }
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (std::uint32_t i = 0; i < count; ++i) {
+          auto it = events_.find(events[i]);
+          if (it == events_.end()) return kWaitFailed;
+          if (it->second.signalled) return i;
+        }
+      }
+      const auto now = Clock::now();
+      if (now >= deadline) return kWaitTimeout;
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
+      const int rc = ::poll(fds.data(), fds.size(), static_cast<int>(left.count()));
+      if (rc < 0 && errno != EINTR) return kWaitFailed;
+      // A line that is readable but brought nothing new (end of file) is not polled again in
+      // this call; the progress step above turns hang-ups into events.
+      for (std::size_t k = 0; k < polledLines.size(); ++k) {
+        const pollfd& p = fds[count + k];
+        if (p.revents == 0) continue;
+        auto& line = polledLines[k];
+        std::lock_guard<std::mutex> lock(line->mutex);
+        if ((p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) MarkHungLocked(*line);
+        ProgressWaitLocked(*line);
+        if (line->pendingWait) lineFdsIgnored.push_back(line->fd);
+      }
+    }
+  }
+
+ private:
+  static std::uint32_t ModemWord(int bits) {
+    std::uint32_t word = 0;
+    if ((bits & TIOCM_CTS) != 0) word |= kModemCtsOn;
+    if ((bits & TIOCM_DSR) != 0) word |= kModemDsrOn;
+    if ((bits & TIOCM_RNG) != 0) word |= kModemRingOn;
+    if ((bits & TIOCM_CAR) != 0) word |= kModemRlsdOn;
+    return word;
+  }
+
+  std::shared_ptr<Line> Find(LineHandle h) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = lines_.find(h);
+    return it == lines_.end() ? nullptr : it->second;
+  }
+
+  SysError SetEventLocked(EventHandle event) {
+    auto it = events_.find(event);
+    if (it == events_.end()) return kBadHandle;
+    if (!it->second.signalled) {
+      const char one = 1;
+      if (::write(it->second.writeFd, &one, 1) != 1) return Errno();
+      it->second.signalled = true;
+    }
+    return kSysOk;
+  }
+
+  SysError BreakCall(LineHandle h, unsigned long request) {
+    auto line = Find(h);
+    if (!line) return kBadHandle;
+    std::lock_guard<std::mutex> lock(line->mutex);
+    if (line->virtualLine) return kSysOk;
+    if (line->hung) return kHungUp;
+    return ioctl(line->fd, request) == 0 ? kSysOk : Errno();
+  }
+
+  void CheckHangUpLocked(Line& line) {
+    if (line.hung) return;
+    pollfd p{line.fd, POLLIN, 0};
+    if (::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0)
+      MarkHungLocked(line);
+  }
+
+  void MarkHungLocked(Line& line) {
+    if (line.hung) return;
+    line.hung = true;
+    CompleteWaitLocked(line, kEvErr & line.mask);
+    if (line.pendingWrite) {
+      line.pendingWrite->error = kHungUp;
+      line.pendingWrite->done = true;
+      SetEvent(line.pendingWrite->event);
+      line.pendingWrite.reset();
+    }
+  }
+
+  void CompleteWaitLocked(Line& line, std::uint32_t events) {
+    if (!line.pendingWait) return;
+    *line.pendingWait->mask = events;
+    line.pendingWait->done = true;
+    SetEvent(line.pendingWait->event);
+    line.pendingWait.reset();
+  }
+
+  void AbortWriteLocked(Line& line) {
+    if (!line.pendingWrite) return;
+    line.pendingWrite->error = kSysOperationAborted;
+    line.pendingWrite->done = true;
+    SetEvent(line.pendingWrite->event);
+    line.pendingWrite.reset();
+  }
+
+  // Looks for what a pending event wait reports: hang-up, new bytes, modem input changes, the
+  // transmit queue drained. Completes the wait when one of them is in the mask.
+  void ProgressWaitLocked(Line& line) {
+    if (!line.pendingWait) return;
+    CheckHangUpLocked(line);
+    if (!line.pendingWait) return;
+    std::uint32_t events = 0;
+    int in = 0;
+    if (ioctl(line.fd, FIONREAD, &in) == 0 && static_cast<std::uint32_t>(in) > line.reportedInQueue)
+      events |= kEvRxChar;
+    if (!line.virtualLine) {
+      int bits = 0;
+      if (ioctl(line.fd, TIOCMGET, &bits) == 0) {
+        const std::uint32_t modem = ModemWord(bits);
+        const std::uint32_t changed = modem ^ line.lastModem;
+        if ((changed & kModemCtsOn) != 0) events |= kEvCts;
+        if ((changed & kModemDsrOn) != 0) events |= kEvDsr;
+        if ((changed & kModemRlsdOn) != 0) events |= kEvRlsd;
+        if ((changed & modem & kModemRingOn) != 0) events |= kEvRing;
+        line.lastModem = modem;
+      }
+    }
+    if (line.txArmed) {
+      int out = 0;
+      if (ioctl(line.fd, TIOCOUTQ, &out) == 0 && out == 0) {
+        line.txArmed = false;
+        events |= kEvTxEmpty;
+      }
+    }
+    const std::uint32_t chosen = events & line.mask;
+    if (chosen != 0) CompleteWaitLocked(line, chosen);
+  }
+
+  // Writes what the kernel takes now; ends the operation when all is written, on a failure, or
+  // short when its time limit has passed.
+  void PushWriteLocked(Line& line, PosixOp& op) {
+    while (op.transferred < op.count) {
+      const ssize_t n = ::write(line.fd, op.data + op.transferred, op.count - op.transferred);
+      if (n > 0) {
+        op.transferred += static_cast<std::uint32_t>(n);
+        continue;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+      op.error = n < 0 ? Errno() : kHungUp;
+      if (op.error == kHungUp) line.hung = true;
+      op.done = true;
+      SetEvent(op.event);
+      return;
+    }
+    if (op.transferred > 0) line.txArmed = true;
+    if (op.transferred == op.count ||
+        (op.hasDeadline && std::chrono::steady_clock::now() >= op.deadline)) {
+      op.done = true;
+      SetEvent(op.event);
+    }
+  }
+
+  std::mutex mutex_;  // the registries; may be taken while a line's mutex is held, never the reverse
+  std::map<LineHandle, std::shared_ptr<Line>> lines_;
+  std::map<EventHandle, Event> events_;
+  LineHandle nextLine_ = 1;
+  EventHandle nextEvent_ = 1;
+};
+
+}  // namespace
+
+std::shared_ptr<SerialPlatform> MakeSerialPlatform() {
+  return std::make_shared<PosixSerialPlatform>();
+}
+
+}  // namespace sincrovia
