@@ -434,9 +434,15 @@ TEST_F(SimulatorLine, UnaskedPassagesAndNoise) {
 }
 
 // The program itself: arguments, "ready", the arrival log file, clean stop on SIGTERM.
+// Found through SINCROVIA_BINARY_DIR, else beside this test program's folder in the build tree.
 std::string SimulatorProgram() {
     const char* dir = std::getenv("SINCROVIA_BINARY_DIR");
-    return dir ? std::string(dir) + "/tools/simulator/sincrovia-decoder-sim" : std::string();
+    if (dir != nullptr && *dir != '\0')
+        return std::string(dir) + "/tools/simulator/sincrovia-decoder-sim";
+    std::error_code error;
+    const auto self = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (error) return {};
+    return (self.parent_path().parent_path() / "tools/simulator/sincrovia-decoder-sim").string();
 }
 
 int RunAndWait(const std::vector<std::string>& arguments) {
