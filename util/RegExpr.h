@@ -104,7 +104,7 @@ public:
 
     /// Work a search may do before it gives up with kStepLimitExceeded: at least
     /// kMinMatchSteps, and kMatchStepsPerByte per byte of the searched text.
-    static constexpr int64_t kMinMatchSteps = 50'000'000;
+    static constexpr int64_t kMinMatchSteps = 20'000'000;
     static constexpr int64_t kMatchStepsPerByte = 256;
 
     /// Backtrack entries a search may hold before it gives up with kBacktrackStackExceeded.
