@@ -137,6 +137,16 @@ void SerialPlatformFake::FinishRead() {
   CompleteReadLocked(kSysOk);
 }
 
+bool SerialPlatformFake::HasPendingRead() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return pendingRead_ != nullptr;
+}
+
+void SerialPlatformFake::DiscardReceived() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  rx_.clear();
+}
+
 ByteString SerialPlatformFake::Sent() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return sent_;

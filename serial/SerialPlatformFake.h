@@ -62,6 +62,10 @@ class SerialPlatformFake : public SerialPlatform {
   void SetReadsPending(bool pending);
   /// Ends the pending read with what waits in the receive queue.
   void FinishRead();
+  /// True while a read is pending.
+  bool HasPendingRead() const;
+  /// Empties the receive queue without any event (bytes lost on the way).
+  void DiscardReceived();
 
   // --- Observation ----------------------------------------------------------------------
   /// Every byte written so far.

@@ -1,0 +1,151 @@
+#include "SerialNGTestSupport.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "util/MainThread.h"
+
+namespace sincrovia::serialtest {
+
+SerialRecorder::SerialRecorder(TSerialPortNG& port, bool takeClusters) {
+  auto hook = [this](TNotifyEvent& event, const char* name) {
+    event = [this, name](TSerialPortNG*) { events.emplace_back(name); };
+  };
+  hook(port.OnCommEvent, "Comm");
+  hook(port.OnCommStat, "CommStat");
+  hook(port.OnTxQueueEmptyEvent, "TxEmpty");
+  hook(port.OnWriteDone, "WriteDone");
+  hook(port.OnBreakEvent, "Break");
+  hook(port.OnCTSEvent, "CTS");
+  hook(port.OnDSREvent, "DSR");
+  hook(port.OnLineErrorEvent, "LineError");
+  hook(port.OnRingEvent, "Ring");
+  hook(port.OnRLSDEvent, "RLSD");
+  hook(port.OnRIEvent, "RI");
+  hook(port.OnRxCharEvent, "RxChar");
+  hook(port.OnRxEventCharEvent, "RxEventChar");
+  port.OnRxClusterEvent = [this, takeClusters](TSerialPortNG* sender) {
+    events.emplace_back("RxCluster");
+    if (takeClusters && sender->FirstClusterSize() >= 0)
+      clusters.push_back(sender->TakeClusterText());
+  };
+  port.OnProcessError = [this](TSerialPortNG*, std::uint32_t place, std::uint32_t code,
+                               const std::string& msg, std::uint8_t noise) {
+    reports.push_back({place, code, msg, noise});
+  };
+}
+
+std::vector<std::uint32_t> SerialRecorder::Places() const {
+  std::vector<std::uint32_t> places;
+  for (const ErrorReport& r : reports) places.push_back(r.place);
+  return places;
+}
+
+bool SerialRecorder::HasReport(std::uint32_t place, const std::string& msg) const {
+  return std::any_of(reports.begin(), reports.end(),
+                     [&](const ErrorReport& r) { return r.place == place && r.msg == msg; });
+}
+
+int SerialRecorder::Count(const std::string& name) const {
+  return static_cast<int>(std::count(events.begin(), events.end(), name));
+}
+
+ByteString SerialRecorder::Received() const {
+  ByteString all;
+  for (const ByteString& c : clusters) all += c;
+  return all;
+}
+
+void SerialRecorder::Clear() {
+  events.clear();
+  reports.clear();
+  clusters.clear();
+}
+
+bool ServeUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout) {
+  SetMainThread();
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (!pred()) {
+    if (std::chrono::steady_clock::now() >= deadline) return pred();
+    WaitAndServeMainThreadCalls(std::chrono::milliseconds(5));
+  }
+  return true;
+}
+
+void ServeFor(std::chrono::milliseconds time) {
+  SetMainThread();
+  const auto deadline = std::chrono::steady_clock::now() + time;
+  while (std::chrono::steady_clock::now() < deadline)
+    WaitAndServeMainThreadCalls(std::chrono::milliseconds(5));
+}
+
+PtyPair::PtyPair() {
+  master_ = posix_openpt(O_RDWR | O_NOCTTY);
+  if (master_ < 0) return;
+  if (grantpt(master_) != 0 || unlockpt(master_) != 0) {
+    ::close(master_);
+    master_ = -1;
+    return;
+  }
+  char name[128];
+  if (ptsname_r(master_, name, sizeof name) != 0) {
+    ::close(master_);
+    master_ = -1;
+    return;
+  }
+  slavePath_ = name;
+  ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
+}
+
+PtyPair::~PtyPair() { CloseMaster(); }
+
+void PtyPair::Send(const std::string& bytes) {
+  std::size_t done = 0;
+  while (master_ >= 0 && done < bytes.size()) {
+    const ssize_t n = ::write(master_, bytes.data() + done, bytes.size() - done);
+    if (n > 0) {
+      done += static_cast<std::size_t>(n);
+    } else {
+      pollfd p{master_, POLLOUT, 0};
+      ::poll(&p, 1, 100);
+    }
+  }
+}
+
+std::string PtyPair::ReadUpTo(std::size_t count, std::chrono::milliseconds timeout) {
+  std::string got;
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (master_ >= 0 && got.size() < count) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) break;
+    pollfd p{master_, POLLIN, 0};
+    if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
+    char buf[512];
+    const ssize_t n = ::read(master_, buf, sizeof buf);
+    if (n > 0) got.append(buf, static_cast<std::size_t>(n));
+    else if (n == 0) break;
+  }
+  return got;
+}
+
+void PtyPair::CloseMaster() {
+  if (master_ >= 0) ::close(master_);
+  master_ = -1;
+}
+
+double ProcessCpuSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  auto seconds = [](const timeval& tv) {
+    return static_cast<double>(tv.tv_sec) + static_cast<double>(tv.tv_usec) / 1e6;
+  };
+  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+}  // namespace sincrovia::serialtest
