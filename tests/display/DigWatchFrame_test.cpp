@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <limits>
 #include <memory>
 #include <string>
 
@@ -88,6 +89,9 @@ TEST_F(FrameDigitalWatchTest, ShowsTheTimeOfDay) {
     EXPECT_EQ(Shown(frame), "09:05:03");
     frame.ShowTime(EncodeTime(23, 59, 59, 999));
     EXPECT_EQ(Shown(frame), "23:59:59");
+    // A value that is no date-time darkens the clock instead of escaping as an exception.
+    frame.ShowTime(std::numeric_limits<double>::quiet_NaN());
+    EXPECT_EQ(Shown(frame), "________");
 }
 
 struct TextCase {
