@@ -212,6 +212,11 @@ std::uint64_t SerialPlatformFake::WaitCalls() const {
   return waitCalls_;
 }
 
+std::uint64_t SerialPlatformFake::StatusReads() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return statusReads_;
+}
+
 void SerialPlatformFake::Log(std::string entry) { log_.push_back(std::move(entry)); }
 
 bool SerialPlatformFake::LineOkLocked(LineHandle line) const {
@@ -457,6 +462,7 @@ SysError SerialPlatformFake::GetOverlappedResult(LineHandle, Overlapped& ov,
 SysError SerialPlatformFake::ClearError(LineHandle line, std::uint32_t* errors,
                                         LineStatus* status) {
   std::lock_guard<std::mutex> lock(mutex_);
+  ++statusReads_;
   if (const SysError e = FailureLocked(Call::ClearError); e != kSysOk) return e;
   if (!LineOkLocked(line)) return kInvalidHandle;
   *errors = errorWord_;
