@@ -92,7 +92,7 @@ void RunCall(Call& call) {
     std::lock_guard<std::mutex> lock(s.mutex);
     call.done = true;
     call.ran = true;
-    if (call.synchronous) call.error = error;  // posted calls have nobody to report to
+    if (call.synchronous) call.error = std::move(error);  // posted calls have nobody to tell
     s.finished.notify_all();
 }
 
@@ -166,8 +166,12 @@ bool RunOnMainThread(const std::function<void()>& fn) {
     CallWakeup();
     std::unique_lock<std::mutex> lock(s.mutex);
     s.finished.wait(lock, [&] { return call->done; });
-    if (call->error) std::rethrow_exception(call->error);
-    return call->ran;
+    // Take the exception over: it then lives and dies on this thread only.
+    std::exception_ptr error = std::move(call->error);
+    const bool ran = call->ran;
+    lock.unlock();
+    if (error) std::rethrow_exception(error);
+    return ran;
 }
 
 void PostToMainThread(std::function<void()> fn) {
