@@ -13,6 +13,7 @@
 // polled, so nothing spins on a hang-up that poll() would report again and again.
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <time.h>
@@ -152,8 +153,10 @@ class PosixSerialPlatform final : public SerialPlatform {
       ::close(fd);
       return e;
     }
-    if (ioctl(fd, TIOCEXCL) != 0) {
-      const SysError e = Errno();
+    // Unshared: TIOCEXCL keeps other openers out (except privileged ones), the lock keeps
+    // out every opener that asks for it, privileged or not.
+    if (ioctl(fd, TIOCEXCL) != 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      const SysError e = errno == EWOULDBLOCK ? static_cast<SysError>(EBUSY) : Errno();
       ::close(fd);
       return e;
     }

@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 
 #include "util/MainThread.h"
 
@@ -37,6 +39,8 @@ SerialRecorder::SerialRecorder(TSerialPortNG& port, bool takeClusters) {
   port.OnProcessError = [this](TSerialPortNG*, std::uint32_t place, std::uint32_t code,
                                const std::string& msg, std::uint8_t noise) {
     reports.push_back({place, code, msg, noise});
+    if (getenv("SINCROVIA_TRACE_REPORTS") != nullptr)
+      fprintf(stderr, "report %u %u %s %u\n", place, code, msg.c_str(), noise);
   };
 }
 
