@@ -7,10 +7,13 @@
 #include <QString>
 
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "app/QtDesktop.h"
 #include "app/SSincrovia.h"
 #include "app/SingleInstance.h"
+#include "serial/CommPortList.h"
 #include "util/LeggiVerPrg.h"
 #include "util/MainThread.h"
 #include "util/RetrieveCPU_Id.h"
@@ -23,6 +26,11 @@ constexpr int kScreenshotSettleMs = 1200;
 /// The services the window asks for at start, from the real machine.
 sincrovia::TStartupServices MachineServices() {
     sincrovia::TStartupServices services;
+    services.ListPorts = [] {
+        std::vector<std::string> ports;
+        sincrovia::ListSerialPorts(ports);
+        return ports;
+    };
     services.FileVersion = [] {
         return sincrovia::FileVersionOf(QCoreApplication::applicationFilePath().toStdString());
     };

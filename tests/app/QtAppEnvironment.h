@@ -17,6 +17,9 @@ class QtAppEnvironment : public ::testing::Environment {
 public:
     void SetUp() override {
         SetMainThread();
+        // GUI tests never need a display; a run outside CTest (or a lost environment setting)
+        // still gets the offscreen platform.
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
         static int argc = 1;
         static char name[] = "sincrovia_gui_test";
         static char* argv[] = {name, nullptr};
