@@ -198,7 +198,9 @@ bool WaitAndServeMainThreadCalls(std::chrono::milliseconds timeout) {
     HandOver& s = State();
     {
         std::unique_lock<std::mutex> lock(s.mutex);
-        s.queued.wait_for(lock, timeout, [&] { return !s.calls.empty() || s.shutdown; });
+        // Not ended by a shutdown: no call comes any more, and a caller's pumping loop must
+        // keep sleeping instead of spinning.
+        s.queued.wait_for(lock, timeout, [&] { return !s.calls.empty(); });
     }
     return ServeMainThreadCalls() > 0;
 }

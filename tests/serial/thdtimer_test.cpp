@@ -244,14 +244,6 @@ TEST_F(ThreadedTimerTest, AFailingHandlerDoesNotStopLaterTicks) {
     EXPECT_TRUE(ServeUntil([&] { return ticks >= 3; }));
 }
 
-TEST_F(ThreadedTimerTest, ATimerWithoutHandlerJustKeepsTime) {
-    TThreadedTimer timer;
-    timer.SetInterval(5);
-    timer.SetEnabled(true);
-    ServeFor(50ms);
-    EXPECT_TRUE(timer.Enabled());
-}
-
 // --- Ticks already waiting for the main thread -------------------------------------------------
 
 struct PendingTickCase {

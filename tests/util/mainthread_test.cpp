@@ -212,12 +212,6 @@ TEST_F(MainThreadTest, JoinServingServesTheJoinedThreadsCalls) {
     }
 }
 
-TEST_F(MainThreadTest, JoinServingOfANonJoinableThreadReturns) {
-    std::thread none;
-    JoinServing(none);
-    EXPECT_FALSE(none.joinable());
-}
-
 TEST_F(MainThreadTest, JoinServingFromABackgroundThreadJoinsPlainly) {
     std::atomic<bool> ran{false};
     std::thread outer([&] {
@@ -311,6 +305,15 @@ TEST_F(MainThreadTest, AfterShutdownNothingIsHandedOver) {
             EXPECT_FALSE(returned);
         }
     }
+}
+
+// A pumping loop after shutdown must still sleep in its waits rather than spin.
+TEST_F(MainThreadTest, WaitingAfterShutdownStillWaits) {
+    constexpr auto kWait = 50ms;
+    ShutdownMainThreadCalls();
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(WaitAndServeMainThreadCalls(kWait));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, kWait);
 }
 
 TEST_F(MainThreadTest, ResetReopensAfterShutdown) {
