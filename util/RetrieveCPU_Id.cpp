@@ -38,6 +38,16 @@ constexpr uint32_t kBitSse2 = 0x4000000;
 constexpr uint32_t kNibble = 0xF;
 constexpr uint32_t kByte = 0xFF;
 
+// Positions of the fields of EAX and EBX of leaf 1.
+constexpr unsigned kModelShift = 4;
+constexpr unsigned kFamilyShift = 8;
+constexpr unsigned kTypeShift = 12;
+constexpr unsigned kExtendedModelShift = 16;
+constexpr unsigned kExtendedFamilyShift = 20;
+constexpr unsigned kChunksShift = 8;
+constexpr unsigned kCountShift = 16;
+constexpr unsigned kApicIdShift = 24;
+
 const std::string_view kSignatureA = SINCROVIA_DEV_SIGNATURE_1;
 const std::string_view kSignatureB = SINCROVIA_DEV_SIGNATURE_2;
 
@@ -132,15 +142,17 @@ std::string CpuReport(const CpuidSource& source) {
     AddLine(report, "CPU");
     AddLine(report, "   - Vendor ID: ", vendorText);
     AddLine(report, "   - Stepping ID: ", std::to_string(eax1 & kNibble));
-    AddLine(report, "   - Model Number: ", std::string(1, kHex[(eax1 >> 4) & kNibble]));
-    AddLine(report, "   - Family Code: ", std::to_string((eax1 >> 8) & kNibble));
-    AddLine(report, "   - Processor Type: ", std::to_string((eax1 >> 12) & kNibble));
-    AddLine(report, "   - Extended Model: ", std::to_string((eax1 >> 16) & kNibble));
-    AddLine(report, "   - Extended Family: ", std::to_string((eax1 >> 20) & kByte));
+    AddLine(report, "   - Model Number: ", std::string(1, kHex[(eax1 >> kModelShift) & kNibble]));
+    AddLine(report, "   - Family Code: ", std::to_string((eax1 >> kFamilyShift) & kNibble));
+    AddLine(report, "   - Processor Type: ", std::to_string((eax1 >> kTypeShift) & kNibble));
+    AddLine(report, "   - Extended Model: ",
+            std::to_string((eax1 >> kExtendedModelShift) & kNibble));
+    AddLine(report, "   - Extended Family: ",
+            std::to_string((eax1 >> kExtendedFamilyShift) & kByte));
     AddLine(report, "   - Brand ID: ", std::to_string(ebx1 & kByte));
-    AddLine(report, "   - Chunks: ", std::to_string((ebx1 >> 8) & kByte));
-    AddLine(report, "   - Count: ", std::to_string((ebx1 >> 16) & kByte));
-    AddLine(report, "   - APIC ID: ", std::to_string(ebx1 >> 24));
+    AddLine(report, "   - Chunks: ", std::to_string((ebx1 >> kChunksShift) & kByte));
+    AddLine(report, "   - Count: ", std::to_string((ebx1 >> kCountShift) & kByte));
+    AddLine(report, "   - APIC ID: ", std::to_string(ebx1 >> kApicIdShift));
     AddLine(report, "   - Serial Number ", (edx1 & kBitSerialNumber) != 0 ? "Enabled" : "Disabled");
     AddLine(report, "   - Serial Number: ",
             Hex8Grouped(eax1) + "-" + Hex8Grouped(serial.edx) + "-" + Hex8Grouped(serial.ecx));

@@ -100,7 +100,8 @@ private:
         Spec spec;
         // An index ("%1:s") sets which argument comes next.
         size_t probe = i;
-        while (probe < pattern_.size() && std::isdigit(static_cast<unsigned char>(pattern_[probe]))) {
+        while (probe < pattern_.size() &&
+               std::isdigit(static_cast<unsigned char>(pattern_[probe]))) {
             ++probe;
         }
         if (probe > i && probe < pattern_.size() && pattern_[probe] == ':') {
@@ -202,7 +203,8 @@ private:
         default: {  // 'X' and 'P'
             // A negative 32-bit number shows its 32-bit pattern, as an int argument would.
             const bool fits32 = value < 0 && value >= std::numeric_limits<int32_t>::min();
-            const uint64_t bits = fits32 ? static_cast<uint32_t>(value) : static_cast<uint64_t>(value);
+            const uint64_t bits =
+                fits32 ? static_cast<uint32_t>(value) : static_cast<uint64_t>(value);
             static constexpr char kHex[] = "0123456789ABCDEF";
             constexpr unsigned kNibbleBits = 4;
             constexpr uint64_t kNibbleMask = 0xF;
@@ -307,7 +309,8 @@ private:
                 if (digits.size() <= intDigits) {
                     body = digits + std::string(intDigits - digits.size(), '0');
                 } else {
-                    body = digits.substr(0, intDigits) + kDecimalSeparator + digits.substr(intDigits);
+                    body = digits.substr(0, intDigits) + kDecimalSeparator +
+                           digits.substr(intDigits);
                 }
             }
             break;

@@ -40,8 +40,8 @@ void SetBrand(FakeCpuid& cpu, const std::string& brand48) {
         uint32_t regs[4] = {};
         for (int r = 0; r < 4; ++r) {
             for (int b = 3; b >= 0; --b) {
-                regs[r] = (regs[r] << 8) |
-                          static_cast<unsigned char>(brand48[leaf * 16 + static_cast<uint32_t>(r * 4 + b)]);
+                const size_t at = leaf * 16 + static_cast<size_t>(r * 4 + b);
+                regs[r] = (regs[r] << 8) | static_cast<unsigned char>(brand48[at]);
             }
         }
         cpu.leaves[0x80000002 + leaf] = {regs[0], regs[1], regs[2], regs[3]};
@@ -55,7 +55,8 @@ FakeCpuid SampleCpu() {
     cpu.leaves[1] = {0x000906E3, 0x04100800, 0x7FFAFBFF, 0xBFEBFBFF};
     cpu.leaves[3] = {0, 0, 0x12345678, 0x9ABCDEF0};
     cpu.leaves[0x80000000] = {0x80000008, 0, 0, 0};
-    SetBrand(cpu, std::string("        Intel(R) Core(TM) i7-7700 CPU @ 3.60GHz") + std::string(1, '\0'));
+    SetBrand(cpu, std::string("        Intel(R) Core(TM) i7-7700 CPU @ 3.60GHz") +
+                      std::string(1, '\0'));
     return cpu;
 }
 
