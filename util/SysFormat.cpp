@@ -27,7 +27,7 @@ constexpr char kDecimalSeparator = '.';
 constexpr const char* kCurrencySymbol = "$";
 
 // One conversion as read from the pattern: "%" [index ":"] ["-"] [width] ["." precision] type.
-struct Spec {
+struct Conversion {
     bool leftJustify = false;
     int width = 0;
     int precision = -1;  // -1: none given
@@ -57,31 +57,31 @@ public:
                 ++i;
                 continue;
             }
-            const size_t specStart = percent;
-            const Spec spec = ParseSpec(i, specStart);
-            out += Convert(spec, specStart, i);
+            const size_t convStart = percent;
+            const Conversion conv = ParseConversion(i, convStart);
+            out += Convert(conv, convStart, i);
         }
         return out;
     }
 
 private:
-    [[noreturn]] void Fail(size_t specStart, size_t specEnd) const {
-        const size_t end = std::min(specEnd, pattern_.size());
-        throw FormatError("Format '" + std::string(pattern_.substr(specStart, end - specStart)) +
+    [[noreturn]] void Fail(size_t convStart, size_t convEnd) const {
+        const size_t end = std::min(convEnd, pattern_.size());
+        throw FormatError("Format '" + std::string(pattern_.substr(convStart, end - convStart)) +
                           "' invalid or incompatible with argument");
     }
 
-    const FormatArg& NextArg(size_t specStart, size_t specEnd) {
-        if (nextArg_ >= argCount_) Fail(specStart, specEnd);
+    const FormatArg& NextArg(size_t convStart, size_t convEnd) {
+        if (nextArg_ >= argCount_) Fail(convStart, convEnd);
         return args_[nextArg_++];
     }
 
     // Reads digits or '*' for a width or precision; -1 when neither is there.
-    int64_t ReadNumber(size_t& i, size_t specStart) {
+    int64_t ReadNumber(size_t& i, size_t convStart) {
         if (i < pattern_.size() && pattern_[i] == '*') {
             ++i;
-            const auto* v = std::get_if<int64_t>(&NextArg(specStart, i).value());
-            if (v == nullptr) Fail(specStart, i);
+            const auto* v = std::get_if<int64_t>(&NextArg(convStart, i).value());
+            if (v == nullptr) Fail(convStart, i);
             return *v;
         }
         if (i >= pattern_.size() || !std::isdigit(static_cast<unsigned char>(pattern_[i]))) {
@@ -90,14 +90,14 @@ private:
         int64_t n = 0;
         while (i < pattern_.size() && std::isdigit(static_cast<unsigned char>(pattern_[i]))) {
             n = n * 10 + (pattern_[i] - '0');
-            if (n > kMaxWidth) Fail(specStart, i + 1);
+            if (n > kMaxWidth) Fail(convStart, i + 1);
             ++i;
         }
         return n;
     }
 
-    Spec ParseSpec(size_t& i, size_t specStart) {
-        Spec spec;
+    Conversion ParseConversion(size_t& i, size_t convStart) {
+        Conversion conv;
         // An index ("%1:s") sets which argument comes next.
         size_t probe = i;
         while (probe < pattern_.size() &&
@@ -105,7 +105,7 @@ private:
             ++probe;
         }
         if (probe > i && probe < pattern_.size() && pattern_[probe] == ':') {
-            const int64_t index = ReadNumber(i, specStart);
+            const int64_t index = ReadNumber(i, convStart);
             nextArg_ = static_cast<size_t>(index);
             ++i;  // the ':'
         } else if (i < pattern_.size() && pattern_[i] == ':') {
@@ -113,59 +113,59 @@ private:
             ++i;
         }
         if (i < pattern_.size() && pattern_[i] == '-') {
-            spec.leftJustify = true;
+            conv.leftJustify = true;
             ++i;
         }
-        int64_t width = ReadNumber(i, specStart);
-        if (width < 0 && i > specStart + 1 && pattern_[i - 1] == '*') {
+        int64_t width = ReadNumber(i, convStart);
+        if (width < 0 && i > convStart + 1 && pattern_[i - 1] == '*') {
             // A negative width from the arguments left-justifies.
-            spec.leftJustify = true;
+            conv.leftJustify = true;
             width = -width;
         }
-        if (width > kMaxWidth) Fail(specStart, i);
-        spec.width = width < 0 ? 0 : static_cast<int>(width);
+        if (width > kMaxWidth) Fail(convStart, i);
+        conv.width = width < 0 ? 0 : static_cast<int>(width);
         if (i < pattern_.size() && pattern_[i] == '.') {
             ++i;
-            const int64_t precision = ReadNumber(i, specStart);
-            if (precision > kMaxWidth) Fail(specStart, i);
-            spec.precision = precision < 0 ? -1 : static_cast<int>(precision);
+            const int64_t precision = ReadNumber(i, convStart);
+            if (precision > kMaxWidth) Fail(convStart, i);
+            conv.precision = precision < 0 ? -1 : static_cast<int>(precision);
         }
-        if (i >= pattern_.size()) Fail(specStart, i);
-        spec.type = static_cast<char>(std::toupper(static_cast<unsigned char>(pattern_[i])));
+        if (i >= pattern_.size()) Fail(convStart, i);
+        conv.type = static_cast<char>(std::toupper(static_cast<unsigned char>(pattern_[i])));
         ++i;
-        return spec;
+        return conv;
     }
 
-    std::string Convert(const Spec& spec, size_t specStart, size_t specEnd) {
+    std::string Convert(const Conversion& conv, size_t convStart, size_t convEnd) {
         std::string text;
-        switch (spec.type) {
+        switch (conv.type) {
         case 'D':
         case 'U':
         case 'X':
         case 'P':
-            text = FormatInteger(spec, IntegerArg(specStart, specEnd));
+            text = FormatInteger(conv, IntegerArg(convStart, convEnd));
             break;
         case 'E':
         case 'F':
         case 'G':
         case 'N':
         case 'M':
-            text = FormatFloat(spec, FloatArg(specStart, specEnd));
+            text = FormatFloat(conv, FloatArg(convStart, convEnd));
             break;
         case 'S': {
-            const auto* s = std::get_if<std::string>(&NextArg(specStart, specEnd).value());
-            if (s == nullptr) Fail(specStart, specEnd);
-            text = spec.precision >= 0 && static_cast<size_t>(spec.precision) < s->size()
-                       ? s->substr(0, static_cast<size_t>(spec.precision))
+            const auto* s = std::get_if<std::string>(&NextArg(convStart, convEnd).value());
+            if (s == nullptr) Fail(convStart, convEnd);
+            text = conv.precision >= 0 && static_cast<size_t>(conv.precision) < s->size()
+                       ? s->substr(0, static_cast<size_t>(conv.precision))
                        : *s;
             break;
         }
         default:
-            Fail(specStart, specEnd);
+            Fail(convStart, convEnd);
         }
-        if (text.size() < static_cast<size_t>(spec.width)) {
-            const size_t pad = static_cast<size_t>(spec.width) - text.size();
-            if (spec.leftJustify) {
+        if (text.size() < static_cast<size_t>(conv.width)) {
+            const size_t pad = static_cast<size_t>(conv.width) - text.size();
+            if (conv.leftJustify) {
                 text.append(pad, ' ');
             } else {
                 text.insert(0, pad, ' ');
@@ -174,23 +174,23 @@ private:
         return text;
     }
 
-    int64_t IntegerArg(size_t specStart, size_t specEnd) {
-        const auto* v = std::get_if<int64_t>(&NextArg(specStart, specEnd).value());
-        if (v == nullptr) Fail(specStart, specEnd);
+    int64_t IntegerArg(size_t convStart, size_t convEnd) {
+        const auto* v = std::get_if<int64_t>(&NextArg(convStart, convEnd).value());
+        if (v == nullptr) Fail(convStart, convEnd);
         return *v;
     }
 
-    double FloatArg(size_t specStart, size_t specEnd) {
-        const auto* v = std::get_if<double>(&NextArg(specStart, specEnd).value());
-        if (v == nullptr) Fail(specStart, specEnd);
+    double FloatArg(size_t convStart, size_t convEnd) {
+        const auto* v = std::get_if<double>(&NextArg(convStart, convEnd).value());
+        if (v == nullptr) Fail(convStart, convEnd);
         return *v;
     }
 
-    static std::string FormatInteger(const Spec& spec, int64_t value) {
+    static std::string FormatInteger(const Conversion& conv, int64_t value) {
         std::string digits;
         bool negative = false;
-        int minDigits = spec.precision < 1 ? 1 : spec.precision;
-        switch (spec.type) {
+        int minDigits = conv.precision < 1 ? 1 : conv.precision;
+        switch (conv.type) {
         case 'D':
             negative = value < 0;
             // Through unsigned arithmetic, so that the most negative value has a magnitude.
@@ -213,7 +213,7 @@ private:
                 digits.insert(digits.begin(), kHex[rest & kNibbleMask]);
                 rest >>= kNibbleBits;
             } while (rest != 0);
-            if (spec.type == 'P') minDigits = kPointerDigits;
+            if (conv.type == 'P') minDigits = kPointerDigits;
             break;
         }
         }
@@ -270,16 +270,16 @@ private:
         return integer + rest;
     }
 
-    static std::string FormatFloat(const Spec& spec, double value) {
+    static std::string FormatFloat(const Conversion& conv, double value) {
         if (std::isnan(value)) return "NAN";
         if (std::isinf(value)) return value < 0 ? "-INF" : "INF";
         const double magnitude = std::fabs(value);
         std::string body;
-        switch (spec.type) {
+        switch (conv.type) {
         case 'E': {
             const int significant =
-                spec.precision < 1 ? kDefaultSignificantDigits
-                                   : std::min(spec.precision, kMaxSignificantDigits);
+                conv.precision < 1 ? kDefaultSignificantDigits
+                                   : std::min(conv.precision, kMaxSignificantDigits);
             char buf[64];
             std::snprintf(buf, sizeof buf, "%.*E", significant - 1, magnitude);
             std::string text = buf;
@@ -289,8 +289,8 @@ private:
         }
         case 'G': {
             const int significant =
-                spec.precision < 1 ? kDefaultSignificantDigits
-                                   : std::min(spec.precision, kMaxSignificantDigits);
+                conv.precision < 1 ? kDefaultSignificantDigits
+                                   : std::min(conv.precision, kMaxSignificantDigits);
             if (magnitude == 0.0) return "0";
             std::string digits;
             int exponent = 0;
@@ -316,19 +316,19 @@ private:
             break;
         }
         case 'F':
-            body = Fixed(magnitude, spec.precision < 0 ? kDefaultDecimals
-                                                       : std::min(spec.precision, kMaxDecimals));
+            body = Fixed(magnitude, conv.precision < 0 ? kDefaultDecimals
+                                                       : std::min(conv.precision, kMaxDecimals));
             break;
         case 'N':
-            body = Grouped(Fixed(magnitude, spec.precision < 0
+            body = Grouped(Fixed(magnitude, conv.precision < 0
                                                 ? kDefaultDecimals
-                                                : std::min(spec.precision, kMaxDecimals)));
+                                                : std::min(conv.precision, kMaxDecimals)));
             break;
         default:  // 'M'
             body = kCurrencySymbol +
-                   Grouped(Fixed(magnitude, spec.precision < 0
+                   Grouped(Fixed(magnitude, conv.precision < 0
                                                 ? kDefaultDecimals
-                                                : std::min(spec.precision, kMaxDecimals)));
+                                                : std::min(conv.precision, kMaxDecimals)));
             break;
         }
         // A value that rounds to zero is written without a sign.
