@@ -27,6 +27,10 @@
 #include <thread>
 #include <vector>
 
+#ifdef __linux__
+#include <linux/serial.h>
+#endif
+
 #include "serial/PortNames.h"
 #include "serial/SerialPlatform.h"
 
@@ -110,6 +114,12 @@ struct Line {
   std::uint32_t reportedInQueue = 0;  // receive count of the last status read
   std::uint32_t lastModem = 0;
   bool txArmed = false;  // a write went out: report the transmit queue running empty
+  std::uint32_t errorWord = 0;    // line errors counted since the last status read
+  std::uint32_t errorEvents = 0;  // line-error and break events not yet reported to a wait
+#ifdef TIOCGICOUNT
+  bool haveCounters = false;  // the driver counts line errors (real UARTs do, ptys do not)
+  serial_icounter_struct counters{};
+#endif
   std::shared_ptr<PosixOp> pendingWait;
   std::shared_ptr<PosixOp> pendingWrite;
 };
@@ -170,6 +180,9 @@ class PosixSerialPlatform final : public SerialPlatform {
     int modem = 0;
     line->virtualLine = ioctl(fd, TIOCMGET, &modem) != 0;
     line->lastModem = line->virtualLine ? 0 : ModemWord(modem);
+#ifdef TIOCGICOUNT
+    line->haveCounters = ioctl(fd, TIOCGICOUNT, &line->counters) == 0;
+#endif
     line->settings.baudRate = 9600;
     for (const SpeedRow& row : kSpeeds)
       if (row.code == cfgetospeed(&t)) line->settings.baudRate = row.rate;
@@ -431,7 +444,9 @@ class PosixSerialPlatform final : public SerialPlatform {
     int out = 0;
     if (ioctl(line->fd, FIONREAD, &in) != 0) return Errno();
     if (ioctl(line->fd, TIOCOUTQ, &out) != 0) out = 0;
-    *errors = 0;
+    ReadErrorCountersLocked(*line);
+    *errors = line->errorWord;
+    line->errorWord = 0;
     status->flags = 0;
     status->inQueue = static_cast<std::uint32_t>(std::max(in, 0));
     status->outQueue = static_cast<std::uint32_t>(std::max(out, 0));
@@ -625,6 +640,29 @@ class PosixSerialPlatform final : public SerialPlatform {
     line.pendingWrite.reset();
   }
 
+  // Turns the driver's error counters into line-error bits (kept until the next status read)
+  // and line-error or break events (kept until a wait reports them).
+  static void ReadErrorCountersLocked(Line& line) {
+#ifdef TIOCGICOUNT
+    if (!line.haveCounters) return;
+    serial_icounter_struct now{};
+    if (ioctl(line.fd, TIOCGICOUNT, &now) != 0) return;
+    const serial_icounter_struct& was = line.counters;
+    std::uint32_t bits = 0;
+    if (now.buf_overrun != was.buf_overrun) bits |= kLineErrRxOverflow;
+    if (now.overrun != was.overrun) bits |= kLineErrOverrun;
+    if (now.parity != was.parity) bits |= kLineErrParity;
+    if (now.frame != was.frame) bits |= kLineErrFraming;
+    if (now.brk != was.brk) bits |= kLineErrBreak;
+    line.counters = now;
+    line.errorWord |= bits;
+    if ((bits & ~kLineErrBreak) != 0) line.errorEvents |= kEvErr;
+    if ((bits & kLineErrBreak) != 0) line.errorEvents |= kEvBreak;
+#else
+    (void)line;
+#endif
+  }
+
   // Looks for what a pending event wait reports: hang-up, new bytes, modem input changes, the
   // transmit queue drained. Completes the wait when one of them is in the mask.
   void ProgressWaitLocked(Line& line) {
@@ -647,6 +685,9 @@ class PosixSerialPlatform final : public SerialPlatform {
         line.lastModem = modem;
       }
     }
+    ReadErrorCountersLocked(line);
+    events |= line.errorEvents;
+    line.errorEvents = 0;
     if (line.txArmed) {
       int out = 0;
       if (ioctl(line.fd, TIOCOUTQ, &out) == 0 && out == 0) {
