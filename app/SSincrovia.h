@@ -198,9 +198,6 @@ struct TStartupServices {
     std::function<bool()> IsDeveloperWorkstation;
 };
 
-/// Result states of a synchronisation, in display order.
-enum class TSyncResult { srOK, srIdle, srWarning, srKO };
-
 /// The main window.
 class TSincrovia : public QMainWindow {
     Q_OBJECT

@@ -115,20 +115,6 @@ TEST_F(SingleInstance, UnusableLockFiles) {
     EXPECT_FALSE(fs::exists(folder.File("target"))) << "nothing created through the link";
 }
 
-TEST_F(SingleInstance, DefaultLockIsPerUserRuntimeFolder) {
-    const char* saved = std::getenv("XDG_RUNTIME_DIR");
-    const std::string keep = saved ? saved : "";
-    ::setenv("XDG_RUNTIME_DIR", "/run/user/4242", 1);
-    EXPECT_EQ(SingleInstanceGuard::DefaultLockPath(), "/run/user/4242/sincrovia-TSincrovia.lock");
-    ::setenv("XDG_RUNTIME_DIR", "", 1);
-    EXPECT_EQ(SingleInstanceGuard::DefaultLockPath(),
-              "/tmp/sincrovia-TSincrovia-" + std::to_string(::getuid()) + ".lock");
-    if (saved)
-        ::setenv("XDG_RUNTIME_DIR", keep.c_str(), 1);
-    else
-        ::unsetenv("XDG_RUNTIME_DIR");
-}
-
 TEST_F(SingleInstance, StartUpCheck) {
     struct Case {
         const char* legend;

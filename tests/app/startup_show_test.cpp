@@ -156,14 +156,6 @@ TEST_F(Startup, OnlyTheWarningParameterSelectsTheWarning) {
     }
 }
 
-TEST_F(Startup, ScreenshotModeShowsNoWarning) {
-    TSincrovia window(Services({}, "1.0.0.0", false));
-    window.SetStartupWarningEnabled(false);
-    window.show();
-    QCoreApplication::processEvents();
-    EXPECT_TRUE(desktop.Boxes().empty());
-}
-
 TEST_F(Startup, CloseAsksAndNoKeepsEverythingRunning) {
     TSincrovia window(Services({"ttyS0"}, "1.0.0.0", true));
     int linksClosed = 0;

@@ -150,14 +150,6 @@ TEST_F(WindowActions, UpdateRulesRunWhenTheLoopGoesIdle) {
     EXPECT_FALSE(window.SpButComOpen->isEnabled());
 }
 
-TEST_F(WindowActions, ALaterRuleForTheSameActionReplacesTheFirst) {
-    window.SetUpdateRule(window.ActBotCalcDif, [] { return false; });
-    window.SetUpdateRule(window.ActBotCalcDif, [] { return true; });
-    window.ActBotCalcDif->setEnabled(false);
-    window.UpdateActions();
-    EXPECT_TRUE(window.ActBotCalcDif->isEnabled());
-}
-
 TEST_F(WindowActions, AnUpdateDoesNotReenterItself) {
     int depth = 0, maxDepth = 0;
     window.SetUpdateRule(window.ActBotCalcDif, [&] {
