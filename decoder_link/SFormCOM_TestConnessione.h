@@ -4,8 +4,16 @@
 // log and beep thread. All of it runs on the main thread.
 #pragma once
 
+#include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
+#include <string_view>
+#include <vector>
 
+#include "decoder_link/LinkSettings.h"
+#include "decoder_link/PassageList.h"
+#include "decoder_link/Reception.h"
 #include "util/ByteString.h"
 #include "util/DateTime.h"
 
@@ -62,6 +70,24 @@ using TTestViewFactory = TTestView* (*)(TTest& link);
 /// Installs the factory of link views for the whole program.
 void SetTestViewFactory(TTestViewFactory factory);
 
+/// Folder in which links look for "Lapix.ini" and write their traffic logs; empty (the
+/// default) means the program's own folder. Tests point it at a folder of their own.
+void SetLinkProgramFolder(const std::string& folder);
+/// The folder links use now, with its trailing separator.
+std::string LinkProgramFolder();
+
+/// The program's handler of an exception that reached the event loop: every live link adds
+/// "General Application Error in Lapix.dll: " + message to its memo as a serial error line.
+/// Returns false when no link is alive (the caller then handles the exception itself).
+bool HandleApplicationException(const std::string& message);
+
+/// Number of links alive in the program (created and not yet destroyed).
+int LiveLinkCount();
+
+class TSerialPortNG;
+class LinkTimer;
+class TThreadBeep;
+
 /// The decoder link. Public interface used by the main window; see the .cpp for the rules.
 class TTest {
 public:
@@ -102,7 +128,126 @@ public:
     /// The port name given at creation.
     const std::string& PortName() const;
 
-    // The implementation adds its members below.
+    // --- Link state -----------------------------------------------------------------------
+    /// Whether the link was created for the test window.
+    bool ShowWindow() const { return showWindow_; }
+    /// The window caption: PortName + " - Test DLL Kivo".
+    const std::string& Caption() const { return caption_; }
+    /// The link's settings as read from "Lapix.ini".
+    const LinkSettings& Settings() const { return settings_; }
+    /// The view made by the installed factory, or nullptr.
+    TTestView* View() const { return view_.get(); }
+    /// The serial port component of the link.
+    TSerialPortNG& SerialPort() { return *serialPort_; }
+    /// The record parser holding RxBuffer and ReferenceTime.
+    RecordParser& Parser() { return parser_; }
+    /// The passage list of hit records.
+    PassageList& Passages() { return passages_; }
+    /// Whether the traffic log is on (a log file name was given).
+    bool LogEnabled() const { return logEnabled_; }
+    /// The traffic-log lines not yet saved.
+    const std::vector<std::string>& LogLines() const { return logLines_; }
+    /// Interval of MainTimer in milliseconds (0: stopped).
+    uint32_t MainTimerInterval() const { return mainTimerInterval_; }
+    /// Whether the beep thread exists (BeepDll on).
+    bool HasBeepThread() const { return beepThread_ != nullptr; }
+    /// Whether the periodic passage check timer runs (it is created stopped).
+    bool CheckTimerEnabled() const;
+
+    // --- Events and handlers (main thread) -------------------------------------------------
+    /// Traffic log: appends "#" + tag + ";" + the PC clock + ";" + text when the log is on.
+    void LogLine(std::string_view tag, const std::string& text);
+    /// Writes the traffic log to its file in the program's folder and empties it.
+    void SaveLog();
+    /// The port's error report: one memo line "Msg  dd.mm.yy hh:mm:ss :Code ..." and a log line.
+    void SerialPortNGProcessError(uint32_t place, uint32_t code, const std::string& msg, uint8_t noise);
+    /// The port's status event: queue gauge and "Overflow Rx Queue".
+    void SerialPortNGCommStat(uint32_t inQueue);
+    /// The port's receive event: takes one cluster and feeds the record parser.
+    void SerialPortNGRxClusterEvent();
+    /// MainTimer's tick: the first one moves the interval to 100 ms.
+    void MainTimerTick();
+    /// Posts the deferred request (100 reset, 200 set date-time) to run on the main thread
+    /// after the current event; dropped when the link is destroyed first.
+    void PostDeferredRequest(int request);
+    /// Runs a deferred request now.
+    void HandleDeferredRequest(int request);
+    /// Handles an exception message as "General Application Error in Lapix.dll: ".
+    void ApplicationException(const std::string& message);
+
+    // --- Test window: generated data and counters -------------------------------------------
+    /// Both random buttons: template transits when SpeedTrap is on, random hits otherwise.
+    /// `batLowAction` tells the "Bat Low" action from the plain one.
+    void ActBotGeneraDatiCasualiExecute(bool batLowAction);
+    /// One random transponder 1..4 heard three times, through the passage list.
+    void GenerateRandomHits(bool batLowAction);
+    /// One speed-trap template text for transponders 1..5 and readers 0..3 in turn.
+    void SimulateTemplateTransit();
+    /// The simulated 32-byte passage record, through the record parser.
+    void BotSimulaRicezionePassaggioTrDaCOMKivoClick();
+    /// Hands the first line of the list to the callback (an empty text when the list is empty).
+    void ActInviaStringaExecute();
+    /// Hands a firmware text to the callback: an incompatible one when Shift is pressed.
+    void SpeedButton1MouseDown(bool shiftPressed);
+    /// The list of texts (MemoStrDaInviare); its first line is what "Invia Stringa" sends.
+    const std::vector<ByteString>& MemoStrDaInviare() const { return memoStrDaInviare_; }
+    /// Replaces the list (the window's editor changed it).
+    void SetMemoStrDaInviare(std::vector<ByteString> lines) { memoStrDaInviare_ = std::move(lines); }
+    /// Texts generated by the random buttons (wraps at 65536).
+    uint16_t GeneratedCount() const { return generatedCount_; }
+    /// Texts delivered while the window is visible (wraps at 65536).
+    uint16_t SentCount() const { return sentCount_; }
+    /// Replaces the tick counter (milliseconds) used by the passage list and the template
+    /// generator; tests drive time with it.
+    void SetTickSource(std::function<int64_t()> tickMs);
+    /// Whether the "Genera dati casuali Bat Low" button is shown (GstFlagBatLow on).
+    bool BatLowButtonVisible() const { return settings_.GstFlagBatLow; }
+
+private:
+    void Create(bool markShapes, TLinkShape* shape1, TLinkShape* shape2, TQueueGauge* queueGauge,
+                TMemoLines* messageMemo, const std::string& logFileName);
+    void FormCreate();
+    bool OpenLink();
+    bool CloseLink();
+    void SetConnected(bool value);
+    void SetStatus(int panel, const std::string& text);
+    void ShowCounters();
+    void SendFrame(const ByteString& frame, const std::string& tag, const std::string& logLine);
+    void RequestBeep();
+    void CheckTimerTick();
+
+    std::string portName_;
+    TRxTextProc rxCallback_ = nullptr;
+    bool showWindow_ = false;
+    TMemoLines* messageMemo_ = nullptr;
+    TQueueGauge* queueGauge_ = nullptr;
+    std::string logFileName_;
+    bool logEnabled_ = false;
+    bool connected_ = false;
+    bool realTimeMode_ = false;
+    std::string caption_;
+    std::string statusPanels_[3];
+    LinkSettings settings_;
+    std::vector<std::string> logLines_;
+    std::vector<ByteString> memoStrDaInviare_;
+    uint16_t generatedCount_ = 0;
+    uint16_t sentCount_ = 0;
+    uint32_t mainTimerInterval_ = 0;
+    int templateTransponder_ = 1;
+    int templateReader_ = 0;
+    int64_t templateStart_ = 0;
+    RecordParser parser_;
+    PassageList passages_;
+    std::unique_ptr<TSerialPortNG> serialPort_;
+    std::unique_ptr<LinkTimer> tmrCheckLstRx_;
+    std::unique_ptr<LinkTimer> threadedTimer1_;
+    std::unique_ptr<TThreadBeep> beepThread_;
+    std::unique_ptr<TTestView> view_;
+    // Shared with posted calls: cleared at destruction so that a deferred request posted by
+    // this link and served later finds it gone and does nothing.
+    std::shared_ptr<TTest*> self_;
+    std::function<int64_t()> tickMs_;
+    std::unique_ptr<LinkTimer> mainTimer_;
 };
 
 }  // namespace sincrovia
