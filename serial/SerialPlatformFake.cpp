@@ -212,6 +212,13 @@ std::uint64_t SerialPlatformFake::WaitCalls() const {
   return waitCalls_;
 }
 
+std::uint32_t SerialPlatformFake::TakeShortestWaitTimeout() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const std::uint32_t shortest = shortestWait_;
+  shortestWait_ = 0xFFFFFFFFu;
+  return shortest;
+}
+
 std::uint64_t SerialPlatformFake::StatusReads() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return statusReads_;
@@ -519,6 +526,7 @@ std::uint32_t SerialPlatformFake::WaitForEvents(const EventHandle* events, std::
                                                 std::uint32_t timeoutMs) {
   std::unique_lock<std::mutex> lock(mutex_);
   ++waitCalls_;
+  shortestWait_ = std::min(shortestWait_, timeoutMs);
   if (const SysError forced = FailureLocked(Call::WaitForEvents); forced != kSysOk) return forced;
   for (std::uint32_t i = 0; i < count; ++i)
     if (events_.count(events[i]) == 0) return kWaitFailed;

@@ -85,6 +85,8 @@ class SerialPlatformFake : public SerialPlatform {
   std::uint32_t Waiting() const;
   /// Number of WaitForEvents calls so far (to see that a worker does not spin).
   std::uint64_t WaitCalls() const;
+  /// Shortest timeout given to WaitForEvents since the last call of this function.
+  std::uint32_t TakeShortestWaitTimeout();
   /// Number of line-status reads so far (failed ones included).
   std::uint64_t StatusReads() const;
 
@@ -155,6 +157,7 @@ class SerialPlatformFake : public SerialPlatform {
   std::vector<std::string> log_;
   std::uint64_t waitCalls_ = 0;
   std::uint64_t statusReads_ = 0;
+  std::uint32_t shortestWait_ = 0xFFFFFFFFu;
   const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 
   // The operations in progress (at most one of each kind, as the component uses them).

@@ -76,6 +76,31 @@ TEST_F(WorkerTest, ClusterRule) {
   }
 }
 
+TEST_F(WorkerTest, WaitIsTimedToTheClusterLimitWhileBytesWait) {
+  struct Case {
+    const char* legend;
+    std::uint16_t extraMs;
+    std::uint32_t longestExpectedWait;  // ms, shortest wait seen while the bytes waited
+  };
+  const Case cases[] = {
+      {"20 bytes due after 7.8 ms: the worker wakes for them, not after 75 ms", 4, 9},
+      {"a limit beyond the pass time keeps the usual 75 ms", 60000, 75},
+  };
+  for (const Case& c : cases) {
+    Make();
+    port->SetClusterSize(96);
+    port->SetRTOCharDelayTime(190);
+    port->SetRTOExtraDelayTime(c.extraMs);
+    Open();
+    fake->TakeShortestWaitTimeout();
+    fake->Receive(std::string(20, 'r'));
+    ServeUntil([&] { return !rec->clusters.empty(); }, milliseconds(300));
+    const std::uint32_t shortest = fake->TakeShortestWaitTimeout();
+    EXPECT_LE(shortest, c.longestExpectedWait) << c.legend;
+    EXPECT_GE(shortest, 1u) << c.legend << ": waits are never zero (no busy loop)";
+  }
+}
+
 TEST_F(WorkerTest, BytesWaitForTheirLimitUnlessReadRequested) {
   port->SetRTOExtraDelayTime(60000);
   Open();
