@@ -4,6 +4,13 @@
 // state the procedures share, and handles first show, the deferred start-up warning and the
 // close confirmation. The procedures themselves (port panel, reply intake, evaluation, stepped
 // procedures) live in their own files and plug in through the hooks and update rules below.
+//
+// How the procedures attach, once, right after the window is built and before it is shown:
+// connect each action's triggered() to its execute operation (ActionSender() names the button
+// that fired it); SetUpdateRule() for every action with an update rule and AddIdleHandler() for
+// the port lists; fill RestoreComSelection and CloseAllLinks; connect TDropDownList::DropDown of
+// the port lists, the threshold list's change, TShape::MouseDown of the lamp, and set
+// ThreadedTimer1.OnTimer. A decoder link gets the window as owner and MemoLines(n) as its log.
 #pragma once
 
 #include <QAction>
