@@ -343,6 +343,7 @@ private:
                 ++pos_;
             } else if (c == '#') {
                 while (!AtEnd() && !ctx_.lineSep[Byte(Peek())]) ++pos_;
+                if (!AtEnd()) ++pos_;  // the line break ends the comment
             } else {
                 break;
             }
