@@ -7,6 +7,7 @@
 #include <optional>
 #include <stdexcept>
 
+#include "decoder_link/ConsoleSend.h"
 #include "decoder_link/Frames.h"
 #include "decoder_link/LinkSettings.h"
 #include "decoder_link/Reception.h"
@@ -231,10 +232,13 @@ std::string ParseHexBytes(std::string_view text) {
     return bytes;
 }
 
+TDateTime ParseConsoleDateTime(const std::string& text) { return ParseWhen(text); }
+
 const std::vector<ConsoleCommand>& ConsoleCommands() {
     static const std::vector<ConsoleCommand> commands = {
         {"frame", kFrameUsage, &RunFrame},
         {"decode", kDecodeUsage, &RunDecode},
+        {"send", kSendUsage, &RunSendCommand},
     };
     return commands;
 }

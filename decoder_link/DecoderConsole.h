@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "util/DateTime.h"
+
 namespace sincrovia {
 
 /// Exit statuses of the console.
@@ -41,6 +43,10 @@ const std::vector<ConsoleCommand>& ConsoleCommands();
 /// Runs the console on its arguments (the program name excluded) and returns the exit status:
 /// 0 done, 1 failed (bad input data), 2 bad arguments (usage on the error stream).
 int RunDecoderConsole(const std::vector<std::string>& args, ConsoleStreams io);
+
+/// Parses "YYYY-MM-DDTHH:MM:SS" with an optional ".zzz" into a date-time value; raises
+/// ConsoleUsageError for anything else.
+TDateTime ParseConsoleDateTime(const std::string& text);
 
 /// Reads bytes written in hexadecimal ("00 50 01", "005001", upper or lower case); blanks and
 /// line breaks only separate tokens, and each token must hold whole bytes. Raises
