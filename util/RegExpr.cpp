@@ -71,6 +71,9 @@ struct LoopInfo {
 
 inline constexpr uint32_t kProgramMagic = 0x52674578;
 
+/// Literal bytes of a pattern looked for in the input before any start position is tried.
+inline constexpr int kMaxRequiredBytes = 4;
+
 /// A compiled pattern with the character tables it was compiled against. Immutable once built.
 struct Program {
     uint32_t magic = kProgramMagic;
@@ -94,7 +97,8 @@ struct Program {
     bool skip = false;      // every match begins with a byte of `first`
     CharTable first{};
     int firstSingle = -1;  // the only byte of `first`, when there is one
-    int required = -1;     // a byte every match contains, or -1
+    std::array<uint8_t, kMaxRequiredBytes> required{};  // bytes every match contains
+    int requiredCount = 0;
 };
 
 /// A backtrack entry: a choice point to resume or a change to undo.
@@ -1019,31 +1023,30 @@ private:
         }
     }
 
-    // A byte that every match contains, or -1.
-    int Required(int index) const {
+    // The bytes every match of node index contains (literals outside optional parts).
+    CharTable Required(int index) const {
         const Node& n = nodes_[index];
+        CharTable out{};
         switch (n.kind) {
         case NodeKind::Char:
-            return n.fold ? -1 : n.ch;
+            if (!n.fold) out[n.ch] = 1;
+            return out;
         case NodeKind::Group:
             return Required(n.kids[0]);
         case NodeKind::Repeat:
-            return n.min > 0 ? Required(n.kids[0]) : -1;
+            return n.min > 0 ? Required(n.kids[0]) : out;
         case NodeKind::Concat:
+            for (int k : n.kids) AddTable(out, Required(k));
+            return out;
+        case NodeKind::Alt:
+            out = Required(n.kids[0]);
             for (int k : n.kids) {
-                int r = Required(k);
-                if (r >= 0) return r;
+                CharTable other = Required(k);
+                for (int c = 0; c < kByteCount; ++c) out[c] = static_cast<uint8_t>(out[c] & other[c]);
             }
-            return -1;
-        case NodeKind::Alt: {
-            int r = Required(n.kids[0]);
-            for (int k : n.kids) {
-                if (Required(k) != r) return -1;
-            }
-            return r;
-        }
+            return out;
         default:
-            return -1;
+            return out;
         }
     }
 
@@ -1062,7 +1065,10 @@ private:
             }
         }
         if (count != 1) prog_.firstSingle = -1;
-        prog_.required = Required(root);
+        CharTable required = Required(root);
+        for (int c = 0; c < kByteCount && prog_.requiredCount < kMaxRequiredBytes; ++c) {
+            if (required[c]) prog_.required[prog_.requiredCount++] = static_cast<uint8_t>(c);
+        }
     }
 
     const std::vector<Node>& nodes_;
@@ -1596,6 +1602,22 @@ int64_t TRegExpr::StepBudget(size_t inputLength) const {
     return std::max(kMinMatchSteps, kMatchStepsPerByte * static_cast<int64_t>(inputLength));
 }
 
+namespace {
+
+// False when one of the bytes every match contains no longer occurs from pos on.
+bool RequiredBytesAhead(const Program& prog, const uint8_t* text, int32_t pos, int32_t end,
+                        std::array<int32_t, kMaxRequiredBytes>& seenAt) {
+    for (size_t k = 0; k < static_cast<size_t>(prog.requiredCount); ++k) {
+        if (seenAt[k] >= pos) continue;
+        const void* hit = std::memchr(text + pos, prog.required[k], static_cast<size_t>(end - pos));
+        if (hit == nullptr) return false;
+        seenAt[k] = static_cast<int32_t>(static_cast<const uint8_t*>(hit) - text);
+    }
+    return true;
+}
+
+}  // namespace
+
 bool TRegExpr::Search(size_t start) {
     Compile();
     if (!hasInput_) RaiseError(err::kNoInputString);
@@ -1614,7 +1636,9 @@ bool TRegExpr::Search(size_t start) {
     auto end = static_cast<int32_t>(inputEnd_);
     int64_t budget = StepBudget(inputEnd_);
     Matcher matcher(prog, sc, text, end, budget);
-    int32_t requiredAt = -1;  // where the required byte was last seen
+    // Where each required byte was last seen: a match starting beyond that needs a later one.
+    std::array<int32_t, kMaxRequiredBytes> requiredAt;
+    requiredAt.fill(-1);
     try {
         for (auto pos = static_cast<int32_t>(start); pos <= end; ++pos) {
             if (prog.anchored && pos != 0) break;
@@ -1629,11 +1653,7 @@ bool TRegExpr::Search(size_t start) {
                     if (pos >= end) break;
                 }
             }
-            if (prog.required >= 0 && requiredAt < pos) {
-                const void* hit = std::memchr(text + pos, prog.required, static_cast<size_t>(end - pos));
-                if (hit == nullptr) break;
-                requiredAt = static_cast<int32_t>(static_cast<const uint8_t*>(hit) - text);
-            }
+            if (!RequiredBytesAhead(prog, text, pos, end, requiredAt)) break;
             int32_t matchEnd = 0;
             if (matcher.Run(pos, matchEnd)) {
                 matchStart_[0] = pos;
