@@ -135,7 +135,6 @@ constexpr int kMaxHexCode = 255;
 constexpr int kHexRadix = 16;
 constexpr int kDecimalRadix = 10;
 constexpr int kMaxBackrefDigit = 9;
-constexpr int kModifierCount = 6;
 // Longest input the matcher's 32-bit positions can address; longer texts are searched up to it.
 constexpr size_t kMaxInputLength = 0x7FFFFFF0;
 
@@ -1740,7 +1739,5 @@ void TRegExpr::SetInvertCase(TRegExprInvertCaseFunction function) {
     invertCase_ = function ? std::move(function) : TRegExprInvertCaseFunction(RegExprInvertCaseCp1252);
     DropProgram();
 }
-
-static_assert(kModifierCount == TRegExpr::kModifierX, "one flag per modifier letter");
 
 }  // namespace sincrovia

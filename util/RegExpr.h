@@ -110,6 +110,7 @@ public:
     /// Backtrack entries a search may hold before it gives up with kBacktrackStackExceeded.
     static constexpr size_t kMaxBacktrackEntries = size_t{8} << 20;
 
+    /// An engine with the initial settings and no pattern.
     TRegExpr();
     ~TRegExpr();
     TRegExpr(const TRegExpr&) = delete;
@@ -149,6 +150,7 @@ public:
     bool Modifier(int index) const;
     /// Sets a modifier flag by number; other numbers: error 1013.
     void SetModifier(int index, bool value);
+    /// Each modifier flag by its letter; a change makes the next search compile again.
     bool ModifierI() const { return modifiers_[0]; }
     bool ModifierR() const { return modifiers_[1]; }
     bool ModifierS() const { return modifiers_[2]; }
@@ -162,7 +164,7 @@ public:
     void SetModifierM(bool v) { SetModifier(kModifierM, v); }
     void SetModifierX(bool v) { SetModifier(kModifierX, v); }
 
-    /// Characters matched by \s.
+    /// Characters matched by \s. Every setter below makes the next search compile again.
     const std::string& SpaceChars() const { return spaceChars_; }
     void SetSpaceChars(std::string_view chars);
     /// Characters matched by \w and used for \b.
@@ -195,7 +197,7 @@ private:
 
     std::string expression_;
     std::shared_ptr<const regexpr_detail::Program> program_;
-    std::array<bool, 6> modifiers_{false, true, true, true, false, false};
+    std::array<bool, kModifierX> modifiers_{false, true, true, true, false, false};  // i r s g m x
     std::string spaceChars_;
     std::string wordChars_;
     std::string lineSeparators_;
