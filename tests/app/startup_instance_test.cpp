@@ -160,6 +160,44 @@ TEST_F(SingleInstance, StartUpCheck) {
     }
 }
 
+TEST_F(SingleInstance, ASecondProcessIsRefusedWithTheBoxUnlessOnTheDeveloperWorkstation) {
+    // Exit codes of the child: 0 started without a box, 1 refused with the exact box, 2 other.
+    struct Case {
+        const char* legend;
+        bool developer;
+        int expected;
+    };
+    const Case cases[] = {
+        {"normal workstation: refused with the box", false, 1},
+        {"developer workstation: starts", true, 0},
+    };
+    const std::string lock = folder.File("process.lock");
+    SingleInstanceGuard running(lock);
+    ASSERT_EQ(running.TryAcquire(), SingleInstanceGuard::Result::Acquired);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.legend);
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            RecordingDesktop desktop;
+            SetDesktop(&desktop);
+            SingleInstanceGuard second(lock);
+            const bool passes = PassSingleInstanceCheck(second, [&] { return c.developer; });
+            const auto boxes = desktop.Boxes();
+            int code = 2;
+            if (passes && boxes.empty()) code = 0;
+            if (!passes && boxes.size() == 1 && boxes[0].text == "Sorry: We are already running!" &&
+                boxes[0].caption == "Sincrovia")
+                code = 1;
+            ::_exit(code);
+        }
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), c.expected);
+    }
+    EXPECT_TRUE(running.Held()) << "the running copy is left alone";
+}
+
 TEST_F(SingleInstance, AnUnusableLockDoesNotStopTheProgram) {
     RecordingDesktop desktop;
     ScopedDesktop scoped(desktop);
