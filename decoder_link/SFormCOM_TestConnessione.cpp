@@ -175,16 +175,15 @@ TTest::TTest(void* /*owner*/, const std::string& portName, TRxTextProc rxCallbac
         serialPort_->SetRTSState(true);
         threadedTimer1_->SetEnabled(false);
     });
-    {
-        std::lock_guard<std::mutex> lock(g_linksMutex);
-        g_links.push_back(this);
-    }
     portName_ = portName.substr(0, kMaxPortName);
     rxCallback_ = rxCallback;
     showWindow_ = showWindow;
     Create(markShapes, shape1, shape2, queueGauge, messageMemo, logFileName);
     FormCreate();
     if (showWindow_ && view_) view_->Show();
+    // Registered last: a constructor that throws leaves no trace in the list of live links.
+    std::lock_guard<std::mutex> lock(g_linksMutex);
+    g_links.push_back(this);
 }
 
 void TTest::Create(bool markShapes, TLinkShape* shape1, TLinkShape* shape2, TQueueGauge* queueGauge,
