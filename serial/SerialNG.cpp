@@ -510,9 +510,9 @@ void TWorkThread::WaitOnLine() {
       Report(9913, r, "Error getting Overlappedresult");
       waitPending_ = false;
     }
-  } else if (active) {
-    // Nothing could be started (a hung-up line refuses reads and waits): pause for one
-    // timeout instead of spinning through the passes.
+  } else if (active || owner_->sendInProgress_) {
+    // Nothing could be started (a hung-up line refuses reads and waits), or a closed line
+    // still has a write to finish: pause for one timeout instead of spinning through passes.
     platform_.Sleep(timeout);
   }
 }

@@ -5,6 +5,9 @@
 //
 // Every failure is reported through NotifyProcessError (place, system code, fixed message,
 // noise 0 error / 1 warning / 2 message) and never thrown.
+//
+// The component is used from the main thread (util/MainThread.h), which must serve the
+// hand-over: the worker waits for every delivery to run there.
 #pragma once
 
 #include <atomic>
@@ -125,7 +128,9 @@ class TSerialPortNG {
   /// the reports of construction (the events of the overlapped records).
   explicit TSerialPortNG(std::shared_ptr<SerialPlatform> platform = MakeSerialPlatform(),
                          TNotifyErrorEvent earlyError = {});
-  /// Closes the line if open, stops and joins the worker, frees the clusters.
+  /// Closes the line if open, stops and joins the worker, frees the clusters. Must not run
+  /// inside one of this component's own handlers: the worker waits for that handler to return
+  /// and could not be joined (post the destruction to run after the handler instead).
   ~TSerialPortNG();
   TSerialPortNG(const TSerialPortNG&) = delete;
   TSerialPortNG& operator=(const TSerialPortNG&) = delete;
@@ -139,18 +144,25 @@ class TSerialPortNG {
   /// Port name ("COM2" initially); a new name closes and reopens an open line.
   const std::string& CommPort() const { return commPort_; }
   void SetCommPort(const std::string& value);
+  /// Bits per second; with XTOAuto it also sets both character times.
   std::uint32_t BaudRate() const { return baudRate_; }
   void SetBaudRate(std::uint32_t value);
+  /// Parity code: 0 none, 1 odd, 2 even, 3 mark, 4 space.
   std::uint8_t ParityType() const { return parityType_; }
   void SetParityType(std::uint8_t value);
+  /// Character that replaces a byte with a parity error (with ParityErrorReplacement).
   char ParityErrorChar() const { return parityErrorChar_; }
   void SetParityErrorChar(char value);
+  /// Replace bytes with parity errors by ParityErrorChar.
   bool ParityErrorReplacement() const { return parityErrorReplacement_; }
   void SetParityErrorReplacement(bool value);
+  /// Stop-bits code: 0 one, 1 one and a half, 2 two.
   std::uint8_t StopBits() const { return stopBits_; }
   void SetStopBits(std::uint8_t value);
+  /// Bits per character.
   std::uint8_t DataBits() const { return dataBits_; }
   void SetDataBits(std::uint8_t value);
+  /// Software handshake characters.
   char XONChar() const { return xonChar_; }
   void SetXONChar(char value);
   char XOFFChar() const { return xoffChar_; }
@@ -163,8 +175,10 @@ class TSerialPortNG {
   /// Bits ORed into the line settings' flag word (handshake selection).
   std::int32_t FlowControl() const { return flowControl_; }
   void SetFlowControl(std::int32_t value);
+  /// Discard received null bytes.
   bool StripNullChars() const { return stripNullChars_; }
   void SetStripNullChars(bool value);
+  /// Received character that raises the event-character event.
   char EventChar() const { return eventChar_; }
   void SetEventChar(char value);
   /// Receive time per character, microseconds (cluster rule).
@@ -176,6 +190,7 @@ class TSerialPortNG {
   /// Receive-queue level at which the worker reads at once.
   std::uint16_t ClusterSize() const { return clusterSize_; }
   void SetClusterSize(std::uint16_t value) { clusterSize_ = value; }
+  /// Receive and transmit buffer sizes asked of the system.
   std::uint16_t RxQueueSize() const { return rxQueueSize_; }
   void SetRxQueueSize(std::uint16_t value);
   std::uint16_t TxQueueSize() const { return txQueueSize_; }
@@ -183,17 +198,20 @@ class TSerialPortNG {
   /// Transmit time per character, microseconds (write time limit).
   std::uint32_t WTOCharDelayTime() const { return wtoCharDelayTime_; }
   void SetWTOCharDelayTime(std::uint32_t value);
+  /// Transmit extra delay, milliseconds (write time limit).
   std::uint16_t WTOExtraDelayTime() const { return wtoExtraDelayTime_; }
   void SetWTOExtraDelayTime(std::uint16_t value);
   /// When True, the character times follow the baud rate.
   bool XTOAuto() const { return xtoAuto_; }
   void SetXTOAuto(bool value);
+  /// Control lines; set only while Active (also to an unchanged value), ignored when closed.
   bool RTSState() const { return rtsState_; }
   void SetRTSState(bool value);
   bool DTRState() const { return dtrState_; }
   void SetDTRState(bool value);
   bool BREAKState() const { return breakState_; }
   void SetBREAKState(bool value);
+  /// Modem inputs as last polled by the worker.
   bool CTSState() const { return ctsState_; }
   bool DSRState() const { return dsrState_; }
   bool RLSDState() const { return rlsdState_; }
@@ -204,13 +222,16 @@ class TSerialPortNG {
   /// While True the worker reads whatever waits at its next read step.
   bool ReadRequest() const { return readRequest_; }
   void SetReadRequest(bool value) { readRequest_ = value; }
+  /// True from an asynchronous write's start until the worker sees it finish.
   bool SendInProgress() const { return sendInProgress_; }
+  /// Results of the worker's last status poll and event dispatch.
   std::uint32_t CommError() const { return commError_; }
   TComStateFlags CommStateFlags() const { return commStateFlags_; }
   std::uint32_t CommStateInQueue() const { return commStateInQueue_; }
   std::uint32_t CommStateOutQueue() const { return commStateOutQueue_; }
   std::uint32_t ModemState() const { return modemState_; }
   std::uint32_t CommEvent() const { return commEvent_; }
+  /// Bytes written by the last completed write.
   std::uint32_t WrittenBytes() const { return writtenBytes_; }
   /// While True the worker delivers no event at all (clusters are still queued).
   bool ThreadQuietMode() const { return threadQuietMode_; }

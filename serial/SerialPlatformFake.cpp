@@ -212,6 +212,18 @@ std::uint64_t SerialPlatformFake::WaitCalls() const {
   return waitCalls_;
 }
 
+void SerialPlatformFake::FreezeTick(std::uint32_t tick) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  tickFrozen_ = true;
+  frozenTick_ = tick;
+}
+
+void SerialPlatformFake::AdvanceTick(std::uint32_t ms) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  frozenTick_ += ms;
+  changed_.notify_all();
+}
+
 std::uint32_t SerialPlatformFake::TakeShortestWaitTimeout() {
   std::lock_guard<std::mutex> lock(mutex_);
   const std::uint32_t shortest = shortestWait_;
@@ -238,6 +250,10 @@ std::int32_t SerialPlatformFake::PlatformId() {
 }
 
 std::uint32_t SerialPlatformFake::TickCount() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (tickFrozen_) return frozenTick_;
+  }
   const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
       std::chrono::steady_clock::now() - start_);
   return static_cast<std::uint32_t>(ms.count());

@@ -85,6 +85,9 @@ class SerialPlatformFake : public SerialPlatform {
   std::uint32_t Waiting() const;
   /// Number of WaitForEvents calls so far (to see that a worker does not spin).
   std::uint64_t WaitCalls() const;
+  /// Stops the millisecond tick at `tick`; from then on it moves only by AdvanceTick.
+  void FreezeTick(std::uint32_t tick);
+  void AdvanceTick(std::uint32_t ms);
   /// Shortest timeout given to WaitForEvents since the last call of this function.
   std::uint32_t TakeShortestWaitTimeout();
   /// Number of line-status reads so far (failed ones included).
@@ -158,6 +161,8 @@ class SerialPlatformFake : public SerialPlatform {
   std::uint64_t waitCalls_ = 0;
   std::uint64_t statusReads_ = 0;
   std::uint32_t shortestWait_ = 0xFFFFFFFFu;
+  bool tickFrozen_ = false;
+  std::uint32_t frozenTick_ = 0;
   const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 
   // The operations in progress (at most one of each kind, as the component uses them).

@@ -77,27 +77,33 @@ TEST_F(WorkerTest, ClusterRule) {
 }
 
 TEST_F(WorkerTest, WaitIsTimedToTheClusterLimitWhileBytesWait) {
+  // The tick stands still, so the bytes stay exactly as old as when they arrived until the
+  // test moves it past their limit.
   struct Case {
     const char* legend;
     std::uint16_t extraMs;
-    std::uint32_t longestExpectedWait;  // ms, shortest wait seen while the bytes waited
+    std::uint32_t expectedWait;  // ms, shortest wait while the bytes wait
   };
   const Case cases[] = {
-      {"20 bytes due after 7.8 ms: the worker wakes for them, not after 75 ms", 4, 9},
-      {"a limit beyond the pass time keeps the usual 75 ms", 60000, 75},
+      {"20 bytes due after 7.8 ms: waits of 8 ms, not of 75", 4, 8},
+      {"a limit beyond the pass time keeps the usual 75 ms", 200, 75},
   };
   for (const Case& c : cases) {
     Make();
     port->SetClusterSize(96);
     port->SetRTOCharDelayTime(190);
     port->SetRTOExtraDelayTime(c.extraMs);
+    fake->FreezeTick(1000);
     Open();
+    ServeFor(milliseconds(100));  // a pass sees the queue empty at tick 1000
     fake->TakeShortestWaitTimeout();
     fake->Receive(std::string(20, 'r'));
-    ServeUntil([&] { return !rec->clusters.empty(); }, milliseconds(300));
-    const std::uint32_t shortest = fake->TakeShortestWaitTimeout();
-    EXPECT_LE(shortest, c.longestExpectedWait) << c.legend;
-    EXPECT_GE(shortest, 1u) << c.legend << ": waits are never zero (no busy loop)";
+    ServeFor(milliseconds(200));
+    EXPECT_TRUE(rec->clusters.empty()) << c.legend << ": not due while the tick stands";
+    EXPECT_EQ(fake->TakeShortestWaitTimeout(), c.expectedWait) << c.legend;
+    fake->AdvanceTick(c.extraMs + 4u);
+    ASSERT_TRUE(ServeUntil([&] { return !rec->clusters.empty(); })) << c.legend;
+    EXPECT_EQ(rec->clusters[0].size(), 20u) << c.legend;
   }
 }
 
