@@ -17,6 +17,7 @@ constexpr int kDestroyBusyRounds = 10;            // 750 ms when destroying
 constexpr std::uint32_t kLineErrorMask = 31;      // overflow, overrun, parity, framing, break
 constexpr std::uint32_t kRingPlatformId = 1;      // the old consumer family
 constexpr std::size_t kMaxDevicePathName = 79;    // characters of the port name used
+constexpr std::size_t kMaxPortName = 255;         // longest port name kept
 constexpr int kMaxStatusRounds = 32;              // bound of one status poll's re-reads
 constexpr std::uint8_t kNoiseError = 0;
 constexpr std::uint8_t kNoiseWarning = 1;
@@ -98,8 +99,9 @@ void TSerialPortNG::SetActive(bool value) {
 }
 
 void TSerialPortNG::SetCommPort(const std::string& value) {
-  if (value == commPort_) return;
-  commPort_ = value;
+  const std::string name = value.substr(0, kMaxPortName);
+  if (name == commPort_) return;
+  commPort_ = name;
   OpenClose(active_);
 }
 

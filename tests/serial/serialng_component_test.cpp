@@ -236,6 +236,15 @@ TEST_F(ComponentTest, CommPortChange) {
   }
 }
 
+TEST_F(ComponentTest, PortNameIsKeptTo255Characters) {
+  Open();
+  port->SetCommPort(std::string(300, 'N'));
+  EXPECT_EQ(port->CommPort(), std::string(255, 'N'));
+  rec->Clear();
+  port->SetCommPort(std::string(256, 'N'));  // the same name once cut: nothing happens
+  EXPECT_TRUE(rec->reports.empty());
+}
+
 TEST_F(ComponentTest, LineSettingsCarryTheProperties) {
   port->SetBaudRate(115000);
   port->SetParityType(2);
