@@ -1,0 +1,256 @@
+#include "app/Decisions.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+
+#include "decoder_link/LinkSettings.h"
+#include "util/RegExExtractString.h"
+
+namespace sincrovia {
+
+namespace {
+
+constexpr char kFieldSeparator = '-';
+constexpr int kYearBase = 2000;
+constexpr int kMsPerSecond = 1000;
+constexpr double kUsPerMs = 1000.0;
+constexpr char kLineEnd[] = "\r\n";
+constexpr char kSelectionSeparator = '=';
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        const auto ca = static_cast<unsigned char>(a[i]);
+        const auto cb = static_cast<unsigned char>(b[i]);
+        if (std::tolower(ca) != std::tolower(cb)) return false;
+    }
+    return true;
+}
+
+/// A field as a decimal integer the way the decoder texts are read: optional blanks and sign,
+/// decimal digits, 32 bits. The message names the text, as the system's conversion does.
+int32_t FieldToInt(const std::vector<std::string>& fields, std::size_t index) {
+    if (index >= fields.size())
+        throw ReadingError("List index out of bounds (" + std::to_string(index) + ")");
+    const std::string& text = fields[index];
+    try {
+        // Hexadecimal forms ("$1F", "0x1F") are no decimal integer.
+        if (text.find_first_of("$xX") != std::string::npos) throw ConversionError("");
+        return StrToInt(text);
+    } catch (const ConversionError&) {
+        throw ReadingError("'" + text + "' is not a valid integer value");
+    }
+}
+
+/// A date-time difference in milliseconds, rounded to the microsecond: the readings carry
+/// whole milliseconds, and rounding keeps the day-fraction error away from the limits.
+double DiffMs(TDateTime a, TDateTime b) {
+    const double ms = std::fabs(a - b) * kMsPerDay;
+    return std::round(ms * kUsPerMs) / kUsPerMs;
+}
+
+std::optional<int64_t> ThresholdMs(std::string_view text) {
+    if (text.empty()) return std::nullopt;
+    try {
+        if (text.find_first_of("$xX") != std::string_view::npos) return std::nullopt;
+        return StrToInt(text);
+    } catch (const ConversionError&) {
+        return std::nullopt;
+    }
+}
+
+}  // namespace
+
+std::string ExtractFirmwareVersion(std::string_view replyText) {
+    return TRegExExtract::ExtractMatches(replyText, FirmwareVersionPattern, true);
+}
+
+bool FirmwareBelowMinimum(std::string_view version, std::string_view minimum) {
+    // std::string_view compares bytes as unsigned characters, like the system's text compare.
+    return version.compare(minimum) < 0;
+}
+
+int FirstUnreadySlot(const std::array<SlotReadiness, kDecisionSlots>& slots, std::string_view minimum) {
+    for (int i = 0; i < kDecisionSlots; ++i) {
+        const SlotReadiness& s = slots[static_cast<std::size_t>(i)];
+        const bool oldFirmware = !s.firmwareVersion.empty() && FirmwareBelowMinimum(s.firmwareVersion, minimum);
+        const bool silent = s.label == FirmwareLabelState::OpenNoReply;
+        const bool failedToOpen = s.portChosen && s.label == FirmwareLabelState::NotOpen;
+        if (oldFirmware || silent || failedToOpen) return i + 1;
+    }
+    return 0;
+}
+
+std::string DecodersNotReadyMessage(std::string_view minimum) {
+    return std::string(DecodersNotReadyText) + std::string(minimum) + "!";
+}
+
+int PortListSlot(std::string_view name) {
+    const std::string_view prefix = PortListNamePrefix;
+    if (name.size() != prefix.size() + 1) return 0;
+    if (!EqualsIgnoringCase(name.substr(0, prefix.size()), prefix)) return 0;
+    const char digit = name.back();
+    if (digit < '1' || digit > '0' + kDecisionSlots) return 0;
+    return digit - '0';
+}
+
+ComSelection ParseComSelection(std::string_view content) {
+    // The file is small and written by us, but a hand edit may leave bare LFs, blank lines or
+    // anything else: take what makes sense and skip the rest.
+    ComSelection selection;
+    std::size_t start = 0;
+    while (start < content.size()) {
+        std::size_t end = content.find('\n', start);
+        if (end == std::string_view::npos) end = content.size();
+        std::string_view line = content.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        start = end + 1;
+        const std::size_t eq = line.find(kSelectionSeparator);
+        if (eq == std::string_view::npos) continue;
+        const int slot = PortListSlot(line.substr(0, eq));
+        if (slot == 0) continue;
+        selection[static_cast<std::size_t>(slot - 1)] = std::string(line.substr(eq + 1));
+    }
+    return selection;
+}
+
+std::string FormatComSelection(const std::array<std::string, kDecisionSlots>& ports) {
+    std::string content;
+    for (int i = 0; i < kDecisionSlots; ++i) {
+        const std::string& port = ports[static_cast<std::size_t>(i)];
+        if (port.empty()) continue;
+        content += PortListNamePrefix + std::to_string(i + 1) + kSelectionSeparator + port + kLineEnd;
+    }
+    return content;
+}
+
+std::vector<std::string> SplitFields(std::string_view text) {
+    std::vector<std::string> fields;
+    if (text.empty()) return fields;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t sep = text.find(kFieldSeparator, start);
+        if (sep == std::string_view::npos) {
+            fields.emplace_back(text.substr(start));
+            break;
+        }
+        fields.emplace_back(text.substr(start, sep - start));
+        start = sep + 1;
+    }
+    return fields;
+}
+
+TDateTime FieldsToDateTime(const std::vector<std::string>& fields) {
+    const auto year = static_cast<uint16_t>(FieldToInt(fields, 1) + kYearBase);
+    const int month = FieldToInt(fields, 2);
+    const int day = FieldToInt(fields, 3);
+    const int hour = FieldToInt(fields, 4);
+    const int minute = FieldToInt(fields, 5);
+    const int second = FieldToInt(fields, 6);
+    const int millisecond = FieldToInt(fields, 7);
+    return EncodeDate(year, month, day) + EncodeTime(hour, minute, second, millisecond);
+}
+
+uint32_t TransponderNumber(const std::vector<std::string>& fields) {
+    return static_cast<uint32_t>(FieldToInt(fields, 0));
+}
+
+std::string TransponderRejectedText(uint32_t number, uint32_t limit) {
+    return "Only Transponder with Id Not greater than '" + std::to_string(limit) + "' are Valid! " +
+           TransponderAcceptedText(number);
+}
+
+std::string TransponderAcceptedText(uint32_t number) {
+    return "IdTransponder Received: " + std::to_string(number);
+}
+
+LampColor LampColorOf(TSyncResult state) {
+    switch (state) {
+    case srOK: return LampColor::Green;
+    case srWarning: return LampColor::Yellow;
+    case srKO: return LampColor::Red;
+    case srIdle: break;
+    }
+    return LampColor::Grey;
+}
+
+const char* ResultTextOf(TSyncResult state) {
+    switch (state) {
+    case srOK: return "Synchronization OK";
+    case srWarning: return "Synchronization Warning";
+    case srKO: return "Synchronization KO";
+    case srIdle: break;
+    }
+    return "Synchronization Result";
+}
+
+SpreadVerdict EvaluateSpreadDecision(const SpreadInput& in) {
+    SpreadVerdict v;
+    // Largest pairwise difference of the valid readings.
+    double maxDiffMs = 0;
+    for (int a = 0; a < kDecisionSlots; ++a) {
+        for (int b = a + 1; b < kDecisionSlots; ++b) {
+            const auto ia = static_cast<std::size_t>(a);
+            const auto ib = static_cast<std::size_t>(b);
+            if (!in.readingValid[ia] || !in.readingValid[ib]) continue;
+            const double d = std::fabs(in.readingTime[ia] - in.readingTime[ib]);
+            if (d > v.maxDiff) v.maxDiff = d;
+            maxDiffMs = std::max(maxDiffMs, DiffMs(in.readingTime[ia], in.readingTime[ib]));
+        }
+    }
+    // Mean of the decoder times that exist (a rejected transponder still counts here).
+    double sum = 0;
+    int count = 0;
+    for (const TDateTime t : in.decoderTime) {
+        if (t == 0) continue;
+        sum += t;
+        ++count;
+    }
+    v.mean = count > 0 ? sum / count : 0;
+    v.pcDiff = std::fabs(in.pcTimeOnRead - v.mean);
+
+    const std::optional<int64_t> threshold = ThresholdMs(in.threshold);
+    TSyncResult state = srIdle;
+    if (in.allTimeBoxesEmpty) {
+        v.lamp = LampColor::Red;
+        v.result = srIdle;
+    } else {
+        v.showValues = true;
+        state = threshold && static_cast<double>(*threshold) > maxDiffMs ? srOK : srKO;
+        v.lamp = LampColorOf(state);
+        v.result = state;
+    }
+    v.spreadBox = v.lamp;
+    const double pcDiffMs = DiffMs(in.pcTimeOnRead, v.mean);
+    v.pcWithinLimit = threshold && static_cast<double>(*threshold * in.factor) >= pcDiffMs;
+    if (v.pcWithinLimit) {
+        v.pcBox = v.lamp;
+    } else {
+        v.pcBox = LampColor::Red;
+        if (v.lamp == LampColor::Green) {
+            v.lamp = LampColor::Yellow;
+            v.result = srWarning;
+        }
+    }
+    return v;
+}
+
+bool IsAlignmentInstant(int msOfSecond) {
+    return msOfSecond >= kAlignmentTargetMs && msOfSecond <= kAlignmentTargetMs + kAlignmentToleranceMs;
+}
+
+int64_t PlannedAlignmentUnixMs(int64_t startUnixMs) {
+    const int64_t second = startUnixMs - ((startUnixMs % kMsPerSecond) + kMsPerSecond) % kMsPerSecond;
+    const auto ms = static_cast<int>(startUnixMs - second);
+    if (IsAlignmentInstant(ms)) return startUnixMs;
+    if (ms < kAlignmentTargetMs) return second + kAlignmentTargetMs;
+    return second + kMsPerSecond + kAlignmentTargetMs;
+}
+
+std::string CountdownText(int64_t remainingMs) {
+    const int64_t shown = std::max<int64_t>(remainingMs, 0);
+    return FormatDateTime("s.zzz", static_cast<double>(shown) / kMsPerDay);
+}
+
+}  // namespace sincrovia

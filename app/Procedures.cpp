@@ -1,0 +1,388 @@
+// The timed procedures: the step engine on the stepped-procedure timer, the synchronisation
+// at millisecond 500, the single-decoder write, the two resets, and the attachment of all
+// procedures to the window.
+#include "app/Procedures.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCursor>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QTimer>
+#include <QToolButton>
+
+#include <thread>
+
+#include "app/LinkWrites.h"
+#include "util/MainThread.h"
+
+namespace sincrovia {
+
+namespace {
+
+constexpr char kWriteStatus[] = "Sending Write Date And Time Command, please Wait...";
+constexpr char kResetTimerStatus[] = "Sending Reset Timer Command, please Wait...";
+constexpr char kReadStatus[] = "Sending Read date and Time Command, please Wait...";
+constexpr char kResetGpsStatus[] = "Sending Reset GPS command, please Wait...";
+constexpr char kFirmwareStatus[] = "Sending Read Firmware version command, please Wait...";
+constexpr char kLatencyStatus[] = "Latency in progress, please wait";
+constexpr char kLatencyPrefix[] = "Latency in progress ";
+constexpr char kLatencySuffix[] = ", please wait";
+constexpr char kSentLinePrefix[] = "(*) ";
+constexpr char kOffsetNamePart[] = "StTxtSecOffset_";
+
+constexpr int64_t kUsPerMs = 1000;
+constexpr int64_t kUsPerSecond = 1'000'000;
+constexpr int64_t kMsPerSecond = 1000;
+/// Longest sleep of a wait for one event; a wake-up timer ends it when nothing else comes.
+constexpr int kOneMessageWaitMs = 20;
+
+int64_t SystemNowUs() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+int64_t FloorDiv(int64_t value, int64_t unit) {
+    const int64_t q = value / unit;
+    return (value % unit != 0 && value < 0) ? q - 1 : q;
+}
+
+int64_t ElapsedMs(std::chrono::steady_clock::time_point since) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - since).count();
+}
+
+}  // namespace
+
+TSincroviaProcedures::TSincroviaProcedures(TSincrovia& window, TProcedureOptions options)
+    : QObject(&window), w_(window), options_(std::move(options)) {
+    Attach();
+}
+
+TSincroviaProcedures::~TSincroviaProcedures() {
+    // The window's own members are gone by now (it owns this object as a child); only the
+    // delivery target is ours to clear.
+    if (ActiveProcedures() == this) SetActiveProcedures(nullptr);
+}
+
+TSincroviaProcedures* AttachProcedures(TSincrovia& window, TProcedureOptions options) {
+    return new TSincroviaProcedures(window, std::move(options));
+}
+
+void TSincroviaProcedures::Guarded(const std::function<void()>& fn) {
+    try {
+        fn();
+    } catch (const std::exception& e) {
+        ReportApplicationError(e.what());
+    }
+}
+
+void TSincroviaProcedures::Attach() {
+    SetActiveProcedures(this);
+    const auto bind = [this](QAction* action, std::function<void()> fn) {
+        connect(action, &QAction::triggered, this, [this, fn = std::move(fn)] { Guarded(fn); });
+    };
+    bind(w_.ActApriCOM_All, [this] { ActApriCOM_AllExecute(); });
+    bind(w_.ActChiudiCOM_All, [this] { ActChiudiCOM_AllExecute(); });
+    bind(w_.ActBotClearCOM_X, [this] { ActBotClearCOM_XExecute(); });
+    bind(w_.ActBotCalcDif, [this] { ActBotCalcDifExecute(); });
+    bind(w_.ActBot2ReadDateAndTime, [this] { ActBot2ReadDateAndTimeExecute(); });
+    bind(w_.ActBot3WriteDateAndTime, [this] { ActBot3WriteDateAndTimeExecute(); });
+    bind(w_.ActBotSendCmd07, [this] { ActBotSendCmd07Execute(); });
+    bind(w_.ActBotSendCmd55, [this] { ActBotSendCmd55Execute(); });
+    for (int slot = 1; slot <= SlotCount; ++slot) {
+        QAction* action = w_.SetTimeAction(slot);
+        bind(action, [this, action] { ActBotWriteDateAndTimeExecute(action); });
+        TDropDownList* list = w_.PortList(slot);
+        connect(list, &TDropDownList::DropDown, this, [this, list] { w_.RefillPortList(list); });
+    }
+    AttachRules();
+    w_.RestoreComSelection = [this] { Guarded([this] { RestoreComSelection(); }); };
+    w_.CloseAllLinks = [this] {
+        w_.FAbortRequest = true;
+        CloseAllLinksNow();
+    };
+    connect(w_.CmbMaxErrSync, &QComboBox::currentTextChanged, this,
+            [this](const QString& text) { Guarded([this, text] { ThresholdChanged(text); }); });
+    connect(w_.ShpSyncResult, &TShape::MouseDown, this, &TSincroviaProcedures::LampMouseDown);
+    w_.ThreadedTimer1.OnTimer = [this](void*) { Guarded([this] { TimerTick(); }); };
+}
+
+// --- Event pumping ---------------------------------------------------------------------------
+
+void TSincroviaProcedures::PumpMessages() {
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    // Serial deliveries and timer ticks come through the hand-over; serve them here too, so
+    // a wait that pumps never depends on how the hand-over reaches the event loop.
+    ServeMainThreadCalls();
+}
+
+void TSincroviaProcedures::HandleOneMessage() {
+    PumpMessages();
+    // What the event loop does when it runs dry: bring the actions up to date. Then wait
+    // for one event; a short timer makes sure the wait ends even when nothing comes.
+    w_.UpdateActions();
+    QTimer::singleShot(kOneMessageWaitMs, this, [] {});
+    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    ServeMainThreadCalls();
+}
+
+void TSincroviaProcedures::SetHourglass() {
+    if (QApplication::overrideCursor() != nullptr)
+        QApplication::changeOverrideCursor(Qt::WaitCursor);
+    else
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+}
+
+void TSincroviaProcedures::RestoreCursor() {
+    while (QApplication::overrideCursor() != nullptr) QApplication::restoreOverrideCursor();
+}
+
+// --- Commands to all decoders ----------------------------------------------------------------
+
+void TSincroviaProcedures::SendToAllLinks(const std::function<BuiltFrame(TTest&)>& build) {
+    struct Outgoing {
+        int slot;
+        TTest* link;
+        BuiltFrame frame;
+    };
+    std::vector<Outgoing> out;
+    for (int slot = 1; slot <= SlotCount; ++slot)
+        if (TTest* link = w_.DecoderLink[static_cast<std::size_t>(slot - 1)]) out.push_back({slot, link, build(*link)});
+    // The frames go out back to back, so the decoders hear them within microseconds of each
+    // other; logging follows once all are on their way.
+    for (Outgoing& o : out) WriteToLinkPort(*o.link, o.frame.bytes);
+    for (Outgoing& o : out) {
+        o.link->LogLine(o.frame.tag, o.frame.logLine);
+        w_.MemoLines(o.slot)->AddLine(kSentLinePrefix + o.frame.logLine);
+    }
+}
+
+void TSincroviaProcedures::SendWriteDateTimeAll() {
+    SetHourglass();
+    w_.SetStatusText(kWriteStatus);
+    const TDateTime now = Now();
+    SendToAllLinks([now](TTest& link) { return BuildSetDateTimeFrame(link.Settings(), now); });
+}
+
+void TSincroviaProcedures::SendResetReaderAll(TDateTime t) {
+    SetHourglass();
+    w_.SetStatusText(kResetTimerStatus);
+    for (TTest* link : w_.DecoderLink)
+        if (link) link->SendResetTimer(t);
+}
+
+void TSincroviaProcedures::SendReadDateTimeAll(TDateTime t) {
+    SetHourglass();
+    w_.SetStatusText(kReadStatus);
+    FreezePcTime(t);
+    SendToAllLinks([t](TTest& link) { return BuildCommandFrame(DecoderCommand::ManualLap, link.Settings(), t); });
+}
+
+void TSincroviaProcedures::SendResetGpsAll(TDateTime t) {
+    SetHourglass();
+    w_.SetStatusText(kResetGpsStatus);
+    for (TTest* link : w_.DecoderLink)
+        if (link) link->SendResetGps(t);
+}
+
+void TSincroviaProcedures::SendReadFirmwareAll() {
+    SetHourglass();
+    w_.SetStatusText(kFirmwareStatus);
+    for (TTest* link : w_.DecoderLink)
+        if (link) link->SendFirmwareRequest();
+}
+
+// --- The step engine -------------------------------------------------------------------------
+
+void TSincroviaProcedures::TimerTick() {
+    const uint32_t step = w_.ThreadedTimer1.Interval();
+    const bool checked = step == StepReadFirmware || step == StepReadAfterWrite || step == StepAfterSingleWrite ||
+                         step == StepReadAfterSingle;
+    if (checked) {
+        // "1-Open COM" turns enabled once every port is closed: the procedure has lost its
+        // decoders. The rules are brought up to date first, as the idle loop would.
+        w_.UpdateActions();
+        if (w_.ActApriCOM_All->isEnabled()) {
+            AbortProcedure();
+            return;
+        }
+    }
+    switch (step) {
+    case StepReadFirmware:
+        SendReadFirmwareAll();
+        w_.ThreadedTimer1.SetInterval(StepFinishQuiet);
+        break;
+    case StepReadAfterWrite:
+    case StepReadAfterSingle:
+        SendReadDateTimeAll(Now());
+        w_.ThreadedTimer1.SetInterval(StepFinishRead);
+        break;
+    case StepAfterSingleWrite:
+        w_.ThreadedTimer1.SetInterval(StepReadAfterSingle);
+        break;
+    case StepFinishQuiet:
+        FinishProcedure(false);
+        break;
+    default:
+        FinishProcedure(true);
+        break;
+    }
+}
+
+void TSincroviaProcedures::FinishProcedure(bool evaluate) {
+    if (evaluate) ActBotCalcDifExecute();
+    if (w_.StatusText() != AbortedByUserText) w_.SetStatusText("");
+    w_.ThreadedTimer1.SetEnabled(false);
+    w_.ThreadedTimer1.SetInterval(StepIdle);
+    RestoreCursor();
+    w_.FBusy = false;
+}
+
+void TSincroviaProcedures::AbortProcedure() {
+    w_.SetStatusText(AbortedByUserText);
+    FinishProcedure(true);
+}
+
+// --- "3-Synchro Date and Time" ---------------------------------------------------------------
+
+void TSincroviaProcedures::ActBot3WriteDateAndTimeExecute() {
+    if (!CheckDecodersReady()) return;
+    ClearReadings(true);
+    SetStaticTexts(kOffsetNamePart, "0", ColorWindow);
+    ShowSyncResult(srIdle);
+    SetHourglass();
+    w_.SetStatusText(AlignmentWaitText);
+    w_.FBusy = true;
+    HandleOneMessage();
+    AlignAndWrite();
+    const auto sentAt = std::chrono::steady_clock::now();
+    WaitAfterWrite(sentAt);
+    if (w_.ChkBoxCmd55ReseGPSKivoAfter->isChecked())
+        SendResetGpsAll(Now());
+    else
+        SendResetReaderAll(Now());
+    PumpMessages();
+    w_.ThreadedTimer1.SetInterval(StepReadAfterWrite);
+    w_.ThreadedTimer1.SetEnabled(true);
+}
+
+void TSincroviaProcedures::AlignAndWrite() {
+    // Millisecond 500 of a PC second is the instant of the write: the decoders take the whole
+    // second written and start its millisecond 500 when the frame arrives. Everything slow is
+    // done before the spin (status text, frames for the planned second) or after the writes
+    // (log lines). The spin reads the clock and nothing else: no events, no sleep.
+    SetHourglass();
+    w_.SetStatusText(kWriteStatus);
+    struct Outgoing {
+        int slot;
+        TTest* link;
+        ByteString bytes;
+    };
+    std::vector<Outgoing> out;
+    for (int slot = 1; slot <= SlotCount; ++slot)
+        if (TTest* link = w_.DecoderLink[static_cast<std::size_t>(slot - 1)]) out.push_back({slot, link, {}});
+    const auto frameAt = [](TTest& link, int64_t unixMs) {
+        return BuildSetDateTimeFrame(link.Settings(), UnixMsToDateTime(unixMs));
+    };
+    const int64_t planned = PlannedAlignmentUnixMs(SystemNowUs() / kUsPerMs);
+    for (Outgoing& o : out) o.bytes = frameAt(*o.link, planned).bytes;
+
+    int64_t nowUs = 0;
+    for (;;) {
+        nowUs = SystemNowUs();
+        const auto ms = static_cast<int>(FloorDiv(nowUs, kUsPerMs) - FloorDiv(nowUs, kUsPerSecond) * kMsPerSecond);
+        if (IsAlignmentInstant(ms)) break;
+    }
+    const int64_t nowMs = FloorDiv(nowUs, kUsPerMs);
+    if (FloorDiv(nowMs, kMsPerSecond) != FloorDiv(planned, kMsPerSecond))
+        for (Outgoing& o : out) o.bytes = frameAt(*o.link, nowMs).bytes;  // the spin overran its second
+    for (Outgoing& o : out) WriteToLinkPort(*o.link, o.bytes);
+    if (options_.onSyncWrite) options_.onSyncWrite(nowUs);
+
+    for (Outgoing& o : out) {
+        const BuiltFrame f = frameAt(*o.link, nowMs);
+        o.link->LogLine(f.tag, f.logLine);
+        w_.MemoLines(o.slot)->AddLine(kSentLinePrefix + f.logLine);
+    }
+}
+
+void TSincroviaProcedures::WaitAfterWrite(std::chrono::steady_clock::time_point sentAt) {
+    // The countdown pumps events whenever its text changes (about once a millisecond), so
+    // replies, repaints and "5-Close COM" are handled while it runs.
+    const auto text = [sentAt] {
+        return QString(SyncCountdownPrefix) + QString::fromStdString(CountdownText(SyncSettleMs - ElapsedMs(sentAt)));
+    };
+    while (ElapsedMs(sentAt) < SyncSettleMs) {
+        if (text() != w_.StatusText()) {
+            PumpMessages();
+            w_.SetStatusText(text());
+        } else {
+            std::this_thread::yield();
+        }
+    }
+}
+
+// --- Single-decoder write and resets ---------------------------------------------------------
+
+void TSincroviaProcedures::ActBotWriteDateAndTimeExecute(QAction* action) {
+    const QString caption = action->text();
+    const int slot = caption.isEmpty() ? 0 : caption.back().digitValue();
+    if (slot < 1 || slot > SlotCount) return;
+    bool ok = false;
+    const int offsetSeconds = w_.OffsetBox(slot)->text().trimmed().toInt(&ok);
+    const TDateTime when = Now() + static_cast<double>(ok ? offsetSeconds : 0) * kMsPerSecond * OneMs;
+    SetHourglass();
+    w_.SetStatusText(kWriteStatus);
+    if (TTest* link = w_.DecoderLink[static_cast<std::size_t>(slot - 1)]) link->SendSetDateTime(when);
+    w_.ThreadedTimer1.SetInterval(StepAfterSingleWrite);
+    w_.ThreadedTimer1.SetEnabled(true);
+}
+
+void TSincroviaProcedures::ActBotSendCmd07Execute() {
+    if (!CheckDecodersReady()) return;
+    ClearReadings(true);
+    ShowSyncResult(srIdle);
+    SendResetReaderAll(Now());
+    w_.ThreadedTimer1.SetInterval(StepFinishQuiet);
+    w_.ThreadedTimer1.SetEnabled(true);
+}
+
+void TSincroviaProcedures::ActBotSendCmd55Execute() {
+    if (!CheckDecodersReady()) return;
+    ClearReadings(true);
+    ShowSyncResult(srIdle);
+    w_.SetStatusText(kLatencyStatus);
+    w_.FBusy = true;
+    while (w_.BtSendCmd55->isEnabled()) HandleOneMessage();
+
+    // Elapsed time on the steady clock: a wrapping tick counter or a clock step cannot cut
+    // the latency short or stretch it.
+    const auto start = std::chrono::steady_clock::now();
+    const auto latencyMs = [this] {
+        bool ok = false;
+        const int value = w_.EdtLatencySendCmd55->text().trimmed().toInt(&ok);
+        return ok ? int64_t{value} : int64_t{0};
+    };
+    const auto aborted = [this] {
+        if (!w_.FAbortRequest) return false;
+        w_.SetStatusText(AbortedByUserText);
+        w_.FAbortRequest = false;
+        w_.FBusy = false;
+        return true;
+    };
+    while (ElapsedMs(start) < latencyMs()) {
+        if (aborted()) return;
+        const int64_t remaining = latencyMs() - ElapsedMs(start);
+        PumpMessages();
+        w_.SetStatusText(kLatencyPrefix + QString::number(remaining) + kLatencySuffix);
+    }
+    // A close during the last pass of the wait stops the command as well.
+    if (aborted()) return;
+    w_.FBusy = false;
+    SendResetGpsAll(Now());
+    w_.ThreadedTimer1.SetInterval(StepFinishQuiet);
+    w_.ThreadedTimer1.SetEnabled(true);
+}
+
+}  // namespace sincrovia

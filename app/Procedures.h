@@ -1,0 +1,187 @@
+// The synchronizer at work: the ports panel, the intake of the decoders' replies, the reading
+// and judging of the clocks, and the timed procedures that write, reset and read the
+// decoders. One object serves one main window; it attaches to the window's actions, update
+// rules, hooks and stepped-procedure timer, and keeps no state of its own beyond what the
+// window shares. The code is split by area: PortsPanel.cpp, ReplyIntake.cpp,
+// SpreadEvaluation.cpp and Procedures.cpp; the rules themselves are in Decisions.h.
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "app/Decisions.h"
+#include "app/SSincrovia.h"
+#include "decoder_link/Frames.h"
+#include "decoder_link/SFormCOM_TestConnessione.h"
+
+class QAction;
+
+namespace sincrovia {
+
+/// Step intervals of the stepped-procedure timer (ms); the interval names the next step.
+inline constexpr uint32_t StepReadFirmware = 1111;  ///< send the firmware request
+inline constexpr uint32_t StepFinishQuiet = 799;     ///< finish without evaluation
+inline constexpr uint32_t StepReadAfterWrite = 3500; ///< read after a synchronisation
+inline constexpr uint32_t StepFinishRead = 850;      ///< finish with evaluation after a read
+inline constexpr uint32_t StepFinishQuickRead = 380; ///< finish "2-Read Date and Time"
+inline constexpr uint32_t StepAfterSingleWrite = 3000;  ///< first wait after "Set Time n"
+inline constexpr uint32_t StepReadAfterSingle = 2050;   ///< read after "Set Time n"
+inline constexpr uint32_t StepIdle = 800;            ///< interval left when a procedure ends
+/// Wait after the synchronising write before the reset is sent.
+inline constexpr int64_t SyncSettleMs = 2000;
+
+/// Status texts of the procedures.
+inline constexpr char AbortedByUserText[] = "Procedure aborted by User";
+inline constexpr char AlignmentWaitText[] = "Waiting for the PC clock alignment...";
+inline constexpr char SyncCountdownPrefix[] = "Sended Synchro DateTime, waiting ";
+
+/// What the tests and the program may choose for the procedures.
+struct TProcedureOptions {
+    /// Folder of "MemCom.set"; empty: the folder of the program file.
+    std::string settingsFolder;
+    /// Called right after the four synchronising frames went to the ports, with the PC time
+    /// (Unix microseconds) read at the alignment instant; for measurements.
+    std::function<void(int64_t alignedUnixUs)> onSyncWrite;
+};
+
+/// The procedures of one main window.
+class TSincroviaProcedures : public QObject {
+    Q_OBJECT
+public:
+    /// Attaches to `window`: actions, update rules, hooks, timer, lamp, lists. The object
+    /// becomes a child of the window and the target of RxOnCom1..4.
+    TSincroviaProcedures(TSincrovia& window, TProcedureOptions options);
+    ~TSincroviaProcedures() override;
+    TSincroviaProcedures(const TSincroviaProcedures&) = delete;
+    TSincroviaProcedures& operator=(const TSincroviaProcedures&) = delete;
+
+    // --- Ports panel ---
+    /// Full path of "MemCom.set".
+    std::string SettingsFilePath() const;
+    /// Reselects the ports saved in "MemCom.set" (first show).
+    void RestoreComSelection();
+    /// "1-Open COM".
+    void ActApriCOM_AllExecute();
+    /// "5-Close COM": closes and frees every link.
+    void ActChiudiCOM_AllExecute();
+    /// "Clear Com": the slot is the digit ending the name of the button that fired it.
+    void ActBotClearCOM_XExecute();
+    /// Creates and opens the link of `slot` unless it has one or `port` is empty; true when a
+    /// link was created (its opening is in PortOpen).
+    bool OpenSlot(int slot, const std::string& port, TMemoLines* log, TRxTextProc rx, bool showWindow);
+    /// Shows the firmware version found in `text` for `slot` and records it.
+    void ShowFirmware(int slot, const ByteString& text);
+    /// True when every slot is fit for a clock procedure; else the refusal box and false.
+    bool CheckDecodersReady();
+
+    // --- Reply intake ---
+    /// What RxOnCom<slot> does with a delivered text.
+    void ReceiveText(int slot, const ByteString& text);
+    /// Decodes a passage text for `slot`, applies the transponder check and fills the boxes;
+    /// returns the decoded value (0 when decoding failed).
+    TDateTime HandleReading(int slot, const ByteString& text);
+
+    // --- Reading and verdict ---
+    /// Lamp colour and result text of a result state.
+    void ShowSyncResult(TSyncResult state);
+    /// The threshold label from a threshold text.
+    void ShowThreshold(const QString& text);
+    /// Sets text and background of every static text whose name contains `namePart`.
+    void SetStaticTexts(const QString& namePart, const QString& text, const QColor& colour);
+    /// Empties the value boxes and decoder times (and the firmware versions unless kept).
+    void ClearReadings(bool keepFirmware);
+    /// Freezes the PC time of a read.
+    void FreezePcTime(TDateTime t);
+    /// Judges the spread and the PC difference and shows the verdict.
+    void EvaluateSpread(int factor);
+    /// "Calc Max Dif.".
+    void ActBotCalcDifExecute();
+    /// "2-Read Date and Time".
+    void ActBot2ReadDateAndTimeExecute();
+    /// The threshold list changed.
+    void ThresholdChanged(const QString& text);
+    /// A mouse press on the lamp (the unlock gesture toggles the two radio buttons).
+    void LampMouseDown(Qt::MouseButton button, Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers,
+                       bool doubleClick);
+
+    // --- Procedures ---
+    /// One tick of the stepped-procedure timer.
+    void TimerTick();
+    /// Ends a procedure (with or without evaluation).
+    void FinishProcedure(bool evaluate);
+    /// Ends a procedure because the ports were closed.
+    void AbortProcedure();
+    /// "3-Synchro Date and Time".
+    void ActBot3WriteDateAndTimeExecute();
+    /// "Set Time 1" ... "Set Time 4" (`action` is the one that fired).
+    void ActBotWriteDateAndTimeExecute(QAction* action);
+    /// "Reset Reader".
+    void ActBotSendCmd07Execute();
+    /// "Reset GPS".
+    void ActBotSendCmd55Execute();
+
+    /// Cmd 03 with the PC time read at the call to every link.
+    void SendWriteDateTimeAll();
+    /// Cmd 07 to every link.
+    void SendResetReaderAll(TDateTime t);
+    /// Freezes `t` and sends Cmd 52 to every link.
+    void SendReadDateTimeAll(TDateTime t);
+    /// Cmd 55 to every link.
+    void SendResetGpsAll(TDateTime t);
+    /// Cmd 01 to every link.
+    void SendReadFirmwareAll();
+
+    /// Runs the pending events and main-thread hand-overs once.
+    void PumpMessages();
+    /// Handles one event, waiting (briefly) for one when none is pending.
+    void HandleOneMessage();
+
+    /// Shows `message` as the program's handler of an unexpected error does: in every live
+    /// link's log, or in a box when no link exists.
+    static void ReportApplicationError(const std::string& message);
+
+private:
+    void Attach();
+    void AttachRules();
+    bool AnySlotOpen() const;
+    bool ProcedureIdle() const;
+    void SetHourglass();
+    void RestoreCursor();
+    void SaveComSelection(const std::array<std::string, SlotCount>& ports);
+    void CloseAllLinksNow();
+    /// Sends one frame per link back to back, then logs them: nothing slow between writes.
+    void SendToAllLinks(const std::function<BuiltFrame(TTest&)>& build);
+    void AlignAndWrite();
+    void WaitAfterWrite(std::chrono::steady_clock::time_point sentAt);
+    TSlotReading& Reading(int slot);
+    void Guarded(const std::function<void()>& fn);
+
+    TSincrovia& w_;
+    TProcedureOptions options_;
+    int deliveryDepth_ = 0;     // receive callbacks running (a close waits for them to end)
+    bool closeDeferred_ = false;
+};
+
+/// Attaches the procedures to `window` (owned by it) and returns them.
+TSincroviaProcedures* AttachProcedures(TSincrovia& window, TProcedureOptions options = {});
+
+/// The procedures RxOnCom1..4 deliver to (nullptr when none are attached).
+TSincroviaProcedures* ActiveProcedures();
+/// Makes `procedures` the target of RxOnCom1..4 (nullptr: texts are dropped).
+void SetActiveProcedures(TSincroviaProcedures* procedures);
+
+/// Receive callbacks of the four slots, handed to the links.
+void RxOnCom1(const ByteString& text, int reserved);
+void RxOnCom2(const ByteString& text, int reserved);
+void RxOnCom3(const ByteString& text, int reserved);
+void RxOnCom4(const ByteString& text, int reserved);
+
+/// The stamp that opens a log line: "08 Dec 03:52:33.123;".
+std::string LogStamp(TDateTime t);
+
+}  // namespace sincrovia

@@ -1,0 +1,110 @@
+// The intake of the decoders' replies: every text a link delivers is logged, and is either a
+// firmware reply or a passage record that becomes the decoder's date and time.
+#include <QTimer>
+
+#include "app/Procedures.h"
+#include "util/DesktopServices.h"
+
+namespace sincrovia {
+
+namespace {
+
+constexpr char kDecodeErrorPrefix[] = "Error in Decod data RX from Decoder: ";
+constexpr char kSplitErrorPrefix[] = "Error in Creating Decod data RX from Reader Kivo: ";
+constexpr char kStampSeparator[] = ";";
+
+TSincroviaProcedures* g_procedures = nullptr;
+
+const std::array<const char*, SlotCount> kRxPrefixes{"Rx On Com 1: ", "Rx On Com 2: ", "Rx On Com 3: ",
+                                                     "Rx On Com 4: "};
+
+void ShowPlainBox(const std::string& text) {
+    Desktop().MessageBox(ApplicationTitle, text, MsgIcon::None, MsgButtons::Ok, MsgAnswer::Ok);
+}
+
+/// The receive callback of a slot: an exception must not travel back into the link and the
+/// serial worker behind it, so it ends here, at the program's handler.
+void Deliver(int slot, const ByteString& text) {
+    TSincroviaProcedures* procedures = g_procedures;
+    if (procedures == nullptr) return;
+    try {
+        procedures->ReceiveText(slot, text);
+    } catch (const std::exception& e) {
+        TSincroviaProcedures::ReportApplicationError(e.what());
+    }
+}
+
+}  // namespace
+
+void SetActiveProcedures(TSincroviaProcedures* procedures) { g_procedures = procedures; }
+
+TSincroviaProcedures* ActiveProcedures() { return g_procedures; }
+
+void RxOnCom1(const ByteString& text, int) { Deliver(1, text); }
+void RxOnCom2(const ByteString& text, int) { Deliver(2, text); }
+void RxOnCom3(const ByteString& text, int) { Deliver(3, text); }
+void RxOnCom4(const ByteString& text, int) { Deliver(4, text); }
+
+std::string LogStamp(TDateTime t) { return FormatDateTime(LogStampPattern, t) + kStampSeparator; }
+
+void TSincroviaProcedures::ReportApplicationError(const std::string& message) {
+    if (HandleApplicationException(message)) return;
+    Desktop().MessageBox(ApplicationTitle, message, MsgIcon::Error, MsgButtons::Ok, MsgAnswer::Ok);
+}
+
+void TSincroviaProcedures::ReceiveText(int slot, const ByteString& text) {
+    const auto i = static_cast<std::size_t>(slot - 1);
+    ++deliveryDepth_;
+    struct DepthGuard {
+        TSincroviaProcedures* self;
+        ~DepthGuard() {
+            if (--self->deliveryDepth_ == 0 && self->closeDeferred_) {
+                // Runs once the link's delivery has returned.
+                QTimer::singleShot(0, self, [s = self] {
+                    if (s->closeDeferred_) s->CloseAllLinksNow();
+                });
+            }
+        }
+    } guard{this};
+
+    w_.MemoLines(slot)->AddLine(LogStamp(Now()) + kRxPrefixes[i] + text);
+    if (text.find(FirmwareBanner) != ByteString::npos) {
+        ShowFirmware(slot, text);
+        return;
+    }
+    const TDateTime value = HandleReading(slot, text);
+    w_.DecoderTime[i] = value;
+}
+
+TDateTime TSincroviaProcedures::HandleReading(int slot, const ByteString& text) {
+    std::vector<std::string> fields;
+    TDateTime value = 0;
+    try {
+        fields = SplitFields(text);
+    } catch (const std::exception& e) {
+        ShowPlainBox(kSplitErrorPrefix + std::string(e.what()));
+        return 0;
+    }
+    try {
+        value = FieldsToDateTime(fields);
+    } catch (const std::exception& e) {
+        ShowPlainBox(kDecodeErrorPrefix + std::string(e.what()));
+        value = 0;
+    }
+    // Not caught here: a transponder field that is no number goes to the program's handler.
+    const uint32_t number = TransponderNumber(fields);
+    TMemoLines* log = w_.MemoLines(slot);
+    if (number > MaxTransponderId) {
+        log->AddLine(LogStamp(Now()) + TransponderRejectedText(number, MaxTransponderId));
+        return value;
+    }
+    log->AddLine(LogStamp(Now()) + TransponderAcceptedText(number));
+    Reading(slot) = TSlotReading{value, true};
+    w_.DateBox(slot)->setText(QString::fromStdString(Cp1252ToUtf8(FormatDateTime(DateBoxPattern, value))));
+    w_.TimeBox(slot)->setText(QString::fromStdString(FormatDateTime(TimeBoxPattern, value)));
+    return value;
+}
+
+TSlotReading& TSincroviaProcedures::Reading(int slot) { return w_.SlotReading[static_cast<std::size_t>(slot - 1)]; }
+
+}  // namespace sincrovia
