@@ -23,8 +23,10 @@ constexpr size_t kMaxInputBytes = 512;
 constexpr int64_t kFuzzStepLimit = 200'000;
 // Only short texts also go through ExtractMatches, which runs with the default budget.
 constexpr size_t kMaxExtractInputBytes = 64;
-// The text of the comparison with std::regex stays short: that engine recurses.
-constexpr size_t kMaxCompareInputBytes = 24;
+// The comparison with std::regex stays short: that engine recurses and has no work bound, so
+// a nested quantifier costs it time exponential in the text length.
+constexpr size_t kMaxCompareInputBytes = 12;
+constexpr size_t kMaxComparePatternBytes = 16;
 
 constexpr uint8_t kBitCompareMode = 0x80;
 constexpr int kModifierCount = 6;
@@ -65,7 +67,7 @@ bool InCompareSubset(std::string_view pattern, std::string_view input) {
     for (const char c : input) {
         if (c != 'a' && c != 'b') return false;
     }
-    return input.size() <= kMaxCompareInputBytes;
+    return input.size() <= kMaxCompareInputBytes && pattern.size() <= kMaxComparePatternBytes;
 }
 
 void CompareWithStdRegex(std::string_view pattern, std::string_view input, bool found,
