@@ -121,7 +121,10 @@ void TSerialPortNG::CloseLine() {
   if (const SysError e = platform_.Purge(h, kPurgeAll); e != kSysOk)
     NotifyProcessError(102, e, "Error clearing Queues", kNoiseError);
   WaitWhileThreadBusy(kCloseBusyRounds);
-  if (threadBusy_) NotifyProcessError(104, 0, "Warning ThreadIsRunning", kNoiseWarning);
+  // Closed from inside a delivery, the worker is parked in that delivery and winds down as
+  // soon as the handler returns: that is not a worker stuck.
+  if (threadBusy_ && deliveryDepth_ == 0)
+    NotifyProcessError(104, 0, "Warning ThreadIsRunning", kNoiseWarning);
   if (const SysError e = platform_.EscapeFunction(h, kEscapeClrDtr); e != kSysOk)
     NotifyProcessError(602, e, "Error clearing DTR", kNoiseError);
   dtrState_ = false;
@@ -369,6 +372,8 @@ ByteString TSerialPortNG::TakeClusterText() {
 // Waits (serving the main-thread hand-over, so that a delivery in progress can finish) while
 // the worker is inside its active loop, at most rounds x 75 ms.
 void TSerialPortNG::WaitWhileThreadBusy(int rounds) {
+  // Inside one of the worker's deliveries the worker cannot move before the handler returns.
+  if (deliveryDepth_ > 0) return;
   using Clock = std::chrono::steady_clock;
   const auto deadline = Clock::now() + std::chrono::milliseconds(kBusyPollMs) * rounds;
   while (threadBusy_) {
@@ -548,6 +553,7 @@ void TWorkThread::StatusPoll() {
   // Reading the error word clears it, so a line error shows once with its bits and once
   // without; the loop ends when two readings agree (bounded, so a busy line cannot hold it).
   for (int round = 0; round < kMaxStatusRounds; ++round) {
+    if (round > 0 && !c.active_) return;  // a handler closed the line meanwhile
     std::uint32_t errors = 0;
     LineStatus status;
     const SysError e = platform_.ClearError(h, &errors, &status);
@@ -712,7 +718,9 @@ void TWorkThread::Report(std::uint32_t place, std::uint32_t code, const char* ms
   if (owner_->threadQuietMode_) return;
   const std::string text(msg);
   RunOnMainThread([this, place, code, &text] {
+    ++owner_->deliveryDepth_;
     owner_->NotifyProcessError(place, code, text, kNoiseError);
+    --owner_->deliveryDepth_;
   });
 }
 
@@ -721,7 +729,10 @@ void TWorkThread::Deliver(TNotifyEvent TSerialPortNG::*event) {
   if (owner_->threadQuietMode_ || owner_->destroying_) return;
   RunOnMainThread([this, event] {
     const TNotifyEvent& handler = owner_->*event;
-    if (handler && !owner_->destroying_) handler(owner_);
+    if (!handler || owner_->destroying_) return;
+    ++owner_->deliveryDepth_;
+    handler(owner_);
+    --owner_->deliveryDepth_;
   });
 }
 

@@ -338,6 +338,7 @@ class TSerialPortNG {
   std::int32_t platformId_ = -1;
   std::atomic<bool> threadBusy_{false};
   std::atomic<bool> destroying_{false};
+  int deliveryDepth_ = 0;  // main thread: handlers of the worker's deliveries now running
 
   std::mutex clusterLock_;
   std::deque<std::unique_ptr<TSerialCluster>> clusters_;

@@ -225,6 +225,45 @@ TEST_F(WorkerTest, ClosingWithAPendingWaitReturnsPromptly) {
   EXPECT_EQ(fake->WaitCalls(), calls) << "the worker is idle: no more waits";
 }
 
+TEST_F(WorkerTest, ClosingFromInsideAHandlerNeitherWaitsNorWarns) {
+  struct Case {
+    const char* legend;
+    bool fromErrorHandler;  // else from OnRxCharEvent
+    std::function<void(SerialPlatformFake&)> provoke;
+  };
+  const Case cases[] = {
+      {"from OnRxCharEvent", false, [](SerialPlatformFake& f) { f.Receive("x"); }},
+      {"from OnProcessError", true,
+       [](SerialPlatformFake& f) { f.FailCall(Call::ClearError, 5); }},
+  };
+  for (const Case& c : cases) {
+    Make();
+    Open();
+    std::vector<std::uint32_t> places;  // reported once closing has begun
+    bool closed = false;
+    std::chrono::steady_clock::duration took{};
+    auto close = [&] {
+      if (closed) return;
+      closed = true;
+      const auto start = std::chrono::steady_clock::now();
+      port->SetActive(false);
+      took = std::chrono::steady_clock::now() - start;
+    };
+    port->OnProcessError = [&, c](TSerialPortNG*, std::uint32_t place, std::uint32_t,
+                                  const std::string&, std::uint8_t) {
+      if (closed) places.push_back(place);
+      if (c.fromErrorHandler) close();
+    };
+    if (!c.fromErrorHandler) port->OnRxCharEvent = [&](TSerialPortNG*) { close(); };
+    c.provoke(*fake);
+    ASSERT_TRUE(ServeUntil([&] { return closed; })) << c.legend;
+    ServeFor(milliseconds(200));
+    EXPECT_FALSE(port->Active()) << c.legend;
+    EXPECT_LT(took, milliseconds(1000)) << c.legend << ": the close did not wait for itself";
+    EXPECT_EQ(places, std::vector<std::uint32_t>{100}) << c.legend;
+  }
+}
+
 TEST_F(WorkerTest, DestructionWhileOpenDeliversNoMoreClusters) {
   port->SetClusterSize(1);
   Open();
