@@ -309,6 +309,21 @@ TEST(PassageListTransit, OneBeepPerTransitWhenEnabled) {
     }
 }
 
+TEST(PassageListTransit, UnreadableEntryIsReportedAndTheReceptionDropped) {
+    Fixture f;
+    f.list.ControllaECumula("00001", "2", "abc", "-0", 1);  // a time that is not a number
+    const std::string before = f.list.LstRx().at(0).text;
+    f.list.ControllaECumula("00001", "2", "100", "-0", 2);
+    ASSERT_EQ(f.errors.size(), 1u);
+    EXPECT_EQ(f.errors[0], "Error proc. 'ControllaECumula' in Lapix.dll: '       abc' is not a valid integer value");
+    EXPECT_EQ(f.list.LstRx().at(0).text, before);
+    // The check meets the same entry and reports under its own name.
+    f.HitAt(1'000'000, 2);
+    f.list.AnalizzaLstRxPerInvio();
+    ASSERT_EQ(f.errors.size(), 2u);
+    EXPECT_EQ(f.errors[1].rfind("Error proc. 'AnalizzaLstRxPerInvio' in Lapix.dll: ", 0), 0u);
+}
+
 TEST(PassageListCheck, PeriodicCheckPublishesSilentTransitsOnce) {
     Fixture f;
     f.list.AnalizzaLstRxPerInvio();  // before any record the list counts as busy
