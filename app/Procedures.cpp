@@ -386,3 +386,5 @@ void TSincroviaProcedures::ActBotSendCmd55Execute() {
 }
 
 }  // namespace sincrovia
+
+#include "moc_Procedures.cpp"

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/Procedures.h"
 #include "app/QtDesktop.h"
 #include "app/SSincrovia.h"
 #include "app/SingleInstance.h"
@@ -77,6 +78,7 @@ int main(int argc, char* argv[]) {
     sincrovia::SingleInstanceGuard guard;
     if (!screenshotFile.isEmpty() || sincrovia::PassSingleInstanceCheck(guard, services.IsDeveloperWorkstation)) {
         sincrovia::TSincrovia window(services);
+        sincrovia::AttachProcedures(window);
         if (!screenshotFile.isEmpty()) {
             exitCode = SaveScreenshot(window, screenshotFile);
         } else {

@@ -1,0 +1,207 @@
+// Runs "3-Synchro Date and Time" again and again in an offscreen window against four
+// simulated decoders in this process, then prints, from the simulator's arrival log:
+//   - how far after millisecond 500 of the PC second each Cmd 03 frame arrived,
+//   - the spread between the four Cmd 03 frames of one write,
+//   - the spread between the four Cmd 52 frames of one read,
+// and, from the program's side, how long the four writes to the ports took together.
+// One JSON object per line: {"figure", "unit", "median", "p99", "reference", "target", "met"}.
+//   bench_sync [--runs N]      (default 20)
+#include <QApplication>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <unistd.h>
+
+#include "app/Procedures.h"
+#include "app/QtDesktop.h"
+#include "app/SSincrovia.h"
+#include "decoder_link/SFormCOM_TestConnessione.h"
+#include "serial/CommPortList.h"
+#include "tools/simulator/Simulator.h"
+#include "util/DesktopServices.h"
+#include "util/MainThread.h"
+
+namespace {
+
+using sincrovia::sim::ArrivalEntry;
+
+constexpr int kDefaultRuns = 20;
+constexpr int kSetDateTimeCode = 3;
+constexpr int kManualLapCode = 52;
+constexpr int kSyncTimeoutMs = 30000;
+constexpr double kUsPerMs = 1000.0;
+constexpr int64_t kUsPerSecond = 1'000'000;
+constexpr int64_t kTargetUs = 500'000;
+constexpr double kOffsetTargetMs = 1.0;
+constexpr double kSkewTargetMs = 0.5;
+
+double Quantile(std::vector<double> v, double q) {
+    if (v.empty()) return NAN;
+    std::sort(v.begin(), v.end());
+    const double pos = q * static_cast<double>(v.size() - 1);
+    const auto lo = static_cast<std::size_t>(std::floor(pos));
+    const auto hi = static_cast<std::size_t>(std::ceil(pos));
+    return v[lo] + (v[hi] - v[lo]) * (pos - static_cast<double>(lo));
+}
+
+void PrintRow(const char* figure, const std::vector<double>& values, const char* unit, const std::string& reference,
+              const char* target, double limit) {
+    const double median = Quantile(values, 0.5);
+    const double p99 = Quantile(values, 0.99);
+    const bool met = limit > 0 && p99 <= limit;
+    std::printf(
+        "{\"figure\": \"%s\", \"unit\": \"%s\", \"median\": %.3f, \"p99\": %.3f, \"reference\": \"%s\", "
+        "\"target\": \"%s\", \"met\": %s}\n",
+        figure, unit, median, p99, reference.c_str(), target, limit > 0 ? (met ? "true" : "false") : "null");
+}
+
+int Code(const ArrivalEntry& e) { return e.bytes.size() > 1 ? static_cast<unsigned char>(e.bytes[1]) : -1; }
+
+/// Spread (ms) of the arrivals of `code` in groups of `group` consecutive frames.
+std::vector<double> GroupSpreads(const std::vector<ArrivalEntry>& all, int code, std::size_t group) {
+    std::vector<int64_t> times;
+    for (const auto& e : all)
+        if (Code(e) == code) times.push_back(e.unixUs);
+    std::vector<double> spreads;
+    for (std::size_t i = 0; i + group <= times.size(); i += group) {
+        const auto [lo, hi] = std::minmax_element(times.begin() + static_cast<std::ptrdiff_t>(i),
+                                                  times.begin() + static_cast<std::ptrdiff_t>(i + group));
+        spreads.push_back(static_cast<double>(*hi - *lo) / kUsPerMs);
+    }
+    return spreads;
+}
+
+bool PumpUntil(sincrovia::TSincrovia& w, const std::function<bool()>& done, int timeoutMs) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 2);
+        sincrovia::ServeMainThreadCalls();
+        w.UpdateActions();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    int runs = kDefaultRuns;
+    for (int i = 1; i + 1 < argc; ++i)
+        if (std::string(argv[i]) == "--runs") runs = std::max(1, std::atoi(argv[i + 1]));
+
+    // Ports, settings and the links' configuration in folders of our own.
+    const std::filesystem::path base = std::filesystem::temp_directory_path() /
+                                       ("sincrovia-bench-sync-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(base / "run");
+    std::filesystem::create_directories(base / "prog");
+    setenv("XDG_RUNTIME_DIR", (base / "run").c_str(), 1);
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+
+    sincrovia::SetMainThread();
+    QApplication app(argc, argv);
+    sincrovia::RecordingDesktop desktop;
+    sincrovia::SetDesktop(&desktop);
+    sincrovia::WireMainThreadToQt();
+    sincrovia::SetLinkProgramFolder((base / "prog").string());
+
+    int status = 0;
+    {
+        sincrovia::sim::Simulator sim;
+        std::string error;
+        const std::pair<const char*, int64_t> decoders[] = {{"PITIN", 1700}, {"PITOUT", -800}, {"START", 300}, {"T1", 40}};
+        for (const auto& [name, offset] : decoders) {
+            sincrovia::sim::DecoderConfig c;
+            c.name = name;
+            c.offsetMs = offset;
+            if (!sim.AddDecoder(c, error)) {
+                std::fprintf(stderr, "decoder: %s\n", error.c_str());
+                return 1;
+            }
+        }
+        if (!sim.Start(error)) {
+            std::fprintf(stderr, "simulator: %s\n", error.c_str());
+            return 1;
+        }
+
+        sincrovia::TStartupServices services;
+        services.ListPorts = [] {
+            std::vector<std::string> ports;
+            sincrovia::ListSerialPorts(ports);
+            return ports;
+        };
+        sincrovia::TSincrovia window(services);
+        std::vector<double> writeUs;
+        std::vector<double> alignUs;
+        sincrovia::TProcedureOptions options;
+        options.settingsFolder = (base / "prog").string();
+        options.onSyncWrite = [&](int64_t alignedUs) {
+            const int64_t now = std::chrono::duration_cast<std::chrono::microseconds>(
+                                    std::chrono::system_clock::now().time_since_epoch())
+                                    .count();
+            writeUs.push_back(static_cast<double>(now - alignedUs));
+            alignUs.push_back(static_cast<double>(alignedUs % kUsPerSecond - kTargetUs));
+        };
+        sincrovia::AttachProcedures(window, options);
+        window.SetStartupWarningEnabled(false);
+        window.show();
+        for (int slot = 1; slot <= 4; ++slot) {
+            auto* list = window.PortList(slot);
+            window.RefillPortList(list);
+            list->setCurrentIndex(list->findText(QString::fromStdString(sim.PortName(static_cast<std::size_t>(slot - 1)))));
+        }
+        const auto idle = [&] { return !window.ThreadedTimer1.Enabled() && !window.FBusy; };
+        window.UpdateActions();
+        window.SpButComOpen->click();
+        if (!PumpUntil(window, idle, kSyncTimeoutMs)) status = 1;
+
+        for (int run = 0; run < runs && status == 0; ++run) {
+            window.UpdateActions();
+            if (!window.SpBtWriteDtAndTm->isEnabled()) {
+                std::fprintf(stderr, "synchronisation not available (run %d)\n", run);
+                status = 1;
+                break;
+            }
+            window.SpBtWriteDtAndTm->click();
+            if (!PumpUntil(window, idle, kSyncTimeoutMs)) {
+                std::fprintf(stderr, "synchronisation did not end (run %d)\n", run);
+                status = 1;
+            }
+            std::fprintf(stderr, "run %d: %s\n", run + 1, window.LblSyncResult->text().toStdString().c_str());
+        }
+        window.CloseAllLinks();
+
+        const auto arrivals = sim.Arrivals();
+        std::vector<double> offsets;
+        for (const auto& e : arrivals)
+            if (Code(e) == kSetDateTimeCode)
+                offsets.push_back(static_cast<double>(e.unixUs % kUsPerSecond - kTargetUs) / kUsPerMs);
+        char reference[160];
+        std::snprintf(reference, sizeof reference, "program read the clock at +%.3f ms median, %zu frames",
+                      Quantile(alignUs, 0.5) / kUsPerMs, offsets.size());
+        PrintRow("sync Cmd 03 arrival after millisecond 500", offsets, "ms", reference, "p99 <= 1 ms",
+                 kOffsetTargetMs);
+        PrintRow("sync Cmd 03 skew between the four decoders", GroupSpreads(arrivals, kSetDateTimeCode, 4), "ms",
+                 "four ports written back to back", "p99 <= 0.5 ms", kSkewTargetMs);
+        PrintRow("sync Cmd 52 skew between the four decoders", GroupSpreads(arrivals, kManualLapCode, 4), "ms",
+                 "read after each synchronisation", "p99 <= 0.5 ms", kSkewTargetMs);
+        std::vector<double> writeMs;
+        for (const double us : writeUs) writeMs.push_back(us / kUsPerMs);
+        PrintRow("sync four-port write duration in the program", writeMs, "ms", "clock read to last write returned",
+                 "", 0);
+        sim.Stop();
+    }
+    sincrovia::UnwireMainThreadFromQt();
+    sincrovia::SetDesktop(nullptr);
+    std::error_code ignored;
+    std::filesystem::remove_all(base, ignored);
+    return status;
+}
