@@ -103,10 +103,13 @@ void ApplyStyle(QWidget* widget, const TextStyle& style) {
     font.setPixelSize(style.px);
     font.setBold(style.bold);
     widget->setFont(font);
+    // Active and inactive only: a disabled control keeps the style's greyed text.
     QPalette palette = widget->palette();
-    palette.setColor(QPalette::WindowText, style.color);
-    palette.setColor(QPalette::ButtonText, style.color);
-    palette.setColor(QPalette::Text, style.color);
+    for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+        palette.setColor(group, QPalette::WindowText, style.color);
+        palette.setColor(group, QPalette::ButtonText, style.color);
+        palette.setColor(group, QPalette::Text, style.color);
+    }
     widget->setPalette(palette);
 }
 

@@ -176,7 +176,7 @@ TEST_F(WindowLayout, StylesOfTheBoxesAndButtons) {
         EXPECT_EQ(w->font().bold(), s.bold);
         const QPalette::ColorRole role =
             qobject_cast<QAbstractButton*>(w) ? QPalette::ButtonText : QPalette::WindowText;
-        EXPECT_EQ(w->palette().color(role), s.text);
+        EXPECT_EQ(w->palette().color(QPalette::Active, role), s.text) << "colour of the enabled control";
     }
 }
 
