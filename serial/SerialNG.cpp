@@ -431,7 +431,9 @@ void TWorkThread::IdlePass() {
     // The closing routine may be waiting for this: wake its serving wait.
     PostToMainThread([] {});
   }
-  wasActive_ = owner_->active_;
+  // A write left pending by a line closed before this loop saw it open is finished (aborted)
+  // by one active pass, so SendInProgress does not stay set until the next opening.
+  wasActive_ = owner_->active_ || owner_->sendInProgress_;
   if (wasActive_) {
     repeatedPlaces_.clear();  // a new opening reports its faults afresh
     return;

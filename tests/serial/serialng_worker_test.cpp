@@ -264,6 +264,17 @@ TEST_F(WorkerTest, ClosingFromInsideAHandlerNeitherWaitsNorWarns) {
   }
 }
 
+TEST_F(WorkerTest, WritePendingAtAQuickCloseStillEnds) {
+  fake->SetWritesPending(true);
+  port->SetCommPort("COM9");
+  port->SetActive(true);
+  port->SendText("abc");  // the worker may not have seen the line open yet
+  port->SetActive(false);
+  ASSERT_TRUE(ServeUntil([&] { return rec->Count("WriteDone") == 1; }));
+  EXPECT_FALSE(port->SendInProgress());
+  EXPECT_TRUE(rec->HasReport(9702, "Error getting Overlapped Result")) << "aborted by the purge";
+}
+
 TEST_F(WorkerTest, DestructionWhileOpenDeliversNoMoreClusters) {
   port->SetClusterSize(1);
   Open();
