@@ -114,7 +114,7 @@ void TThreadedTimer::Tick(Shared& s, uint64_t generation) {
         ++s.ticksRunning;
     }
     // A copy: the handler may reassign OnTimer or destroy the timer while it runs.
-    TNotifyEvent handler = owner->OnTimer;
+    TTimerEvent handler = owner->OnTimer;
     if (handler) {
         try {
             handler(owner);

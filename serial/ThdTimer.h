@@ -13,7 +13,7 @@
 namespace sincrovia {
 
 /// Tick handler; the argument is the timer ("Sender").
-using TNotifyEvent = std::function<void(void* sender)>;
+using TTimerEvent = std::function<void(void* sender)>;
 
 /// Non-visual timer ticking on the main thread, timed by its own thread.
 class TThreadedTimer {
@@ -45,7 +45,7 @@ public:
     /// Sets the timer thread's priority (best effort on platforms that refuse it).
     void SetThreadPriority(TThreadPriority value);
     /// The tick handler, run on the main thread; exceptions from it are swallowed.
-    TNotifyEvent OnTimer;
+    TTimerEvent OnTimer;
 
 private:
     // State shared with the timer thread. The thread keeps its own reference, so a timer
