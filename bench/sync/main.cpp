@@ -18,8 +18,10 @@
 #include <thread>
 #include <vector>
 
+#include <fcntl.h>
 #include <unistd.h>
 
+#include "app/LinkWrites.h"
 #include "app/Procedures.h"
 #include "app/QtDesktop.h"
 #include "app/SSincrovia.h"
@@ -42,6 +44,14 @@ constexpr int64_t kUsPerSecond = 1'000'000;
 constexpr int64_t kTargetUs = 500'000;
 constexpr double kOffsetTargetMs = 1.0;
 constexpr double kSkewTargetMs = 0.5;
+constexpr int kWriteSamples = 200;
+/// A frame the decoders ignore (its checksum is wrong), for timing single writes.
+constexpr char kIgnoredFrame[] = {'\0', '\x07', '\x01', '\0', '\0', '\0', '\0', '\r', '\n'};
+
+int64_t SteadyUs() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 double Quantile(std::vector<double> v, double q) {
     if (v.empty()) return NAN;
@@ -177,6 +187,23 @@ int main(int argc, char* argv[]) {
             }
             std::fprintf(stderr, "run %d: %s\n", run + 1, window.LblSyncResult->text().toStdString().c_str());
         }
+        // One write through the serial component against the plain system call on the same
+        // virtual port: what the component adds to a write.
+        std::vector<double> componentUs, plainUs;
+        const sincrovia::ByteString frame(kIgnoredFrame, sizeof kIgnoredFrame);
+        if (sincrovia::TTest* link = window.DecoderLink[0]) {
+            const int fd = ::open(sim.LinkPath(0).c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK);
+            for (int i = 0; i < kWriteSamples && fd >= 0; ++i) {
+                int64_t t0 = SteadyUs();
+                sincrovia::WriteToLinkPort(*link, frame);
+                componentUs.push_back(static_cast<double>(SteadyUs() - t0));
+                t0 = SteadyUs();
+                if (::write(fd, frame.data(), frame.size()) < 0) break;
+                plainUs.push_back(static_cast<double>(SteadyUs() - t0));
+                PumpUntil(window, [] { return false; }, 2);
+            }
+            if (fd >= 0) ::close(fd);
+        }
         window.CloseAllLinks();
 
         const auto arrivals = sim.Arrivals();
@@ -197,6 +224,10 @@ int main(int argc, char* argv[]) {
         for (const double us : writeUs) writeMs.push_back(us / kUsPerMs);
         PrintRow("sync four-port write duration in the program", writeMs, "ms", "clock read to last write returned",
                  "", 0);
+        char plain[120];
+        std::snprintf(plain, sizeof plain, "plain write(2) on the same port: median %.1f us, p99 %.1f us",
+                      Quantile(plainUs, 0.5), Quantile(plainUs, 0.99));
+        PrintRow("serial component write call (9 bytes)", componentUs, "us", plain, "", 0);
         sim.Stop();
     }
     sincrovia::UnwireMainThreadFromQt();

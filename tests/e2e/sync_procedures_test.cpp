@@ -357,5 +357,39 @@ TEST(SyncFailure, DecoderHangingUpMidProcedure) {
     EXPECT_EQ(ColorGrayText, w.FirmwareLabel(2)->Color());
 }
 
+/// A user who answers a box by clicking "5-Close COM" while it is still shown.
+class ClosingDesktop : public RecordingDesktop {
+public:
+    explicit ClosingDesktop(SyncHarness& h) : h_(h) {}
+    MsgAnswer MessageBox(const std::string& caption, const std::string& text, MsgIcon icon, MsgButtons buttons,
+                         MsgAnswer defaultAnswer) override {
+        h_.Window().ActChiudiCOM_All->trigger();
+        linksDuringBox_ = h_.Window().DecoderLink[0] != nullptr;
+        return RecordingDesktop::MessageBox(caption, text, icon, buttons, defaultAnswer);
+    }
+    bool linksDuringBox_ = false;
+
+private:
+    SyncHarness& h_;
+};
+
+TEST(SyncFailure, CloseFromABoxOfAReceivedTextWaitsForTheDeliveryToEnd) {
+    SyncHarness h({Decoder("PITIN", 0)});
+    TSincrovia& w = h.Window();
+    h.ChooseAll();
+    ASSERT_TRUE(h.OpenAll(kOpenTimeoutMs));
+    ClosingDesktop closing(h);
+    SetDesktop(&closing);
+    RxOnCom1("0000002-17-13-13-17-45-00-214", 0);  // month 13: the decoding error box
+    SetDesktop(&h.Boxes());
+    EXPECT_EQ(1u, closing.Boxes().size());
+    // The links were not freed inside the delivery, but right after it.
+    EXPECT_TRUE(closing.linksDuringBox_);
+    EXPECT_NE(nullptr, w.DecoderLink[0]);
+    ASSERT_TRUE(h.PumpUntil([&] { return w.DecoderLink[0] == nullptr; }, kReadTimeoutMs));
+    EXPECT_FALSE(w.PortOpen[0]);
+    EXPECT_EQ(ColorGrayText, w.FirmwareLabel(1)->Color());
+}
+
 }  // namespace
 }  // namespace sincrovia::e2e
