@@ -103,8 +103,9 @@ BuiltFrame BuildSetDateTimeFrame(const LinkSettings& settings, TDateTime when) {
     const DateTimeFields f = DecodeDateTime(when);
     ByteString head = Head(DecoderCommand::SetDateTime, IdReaderByte(settings.IdRx));
     const int yearByte = ((f.year - kYearBase) % kByteModulus + kByteModulus) % kByteModulus;
-    for (const int field : {yearByte, f.month, f.day, DayOfTheWeek(when) - 1, f.hour, f.minute,
-                            f.second}) {
+    // The weekday follows the decoded date, which may have rounded up to the next day.
+    const int dayOfWeek = DayOfTheWeek(EncodeDate(f.year, f.month, f.day)) - 1;
+    for (const int field : {yearByte, f.month, f.day, dayOfWeek, f.hour, f.minute, f.second}) {
         head += static_cast<char>(field);
     }
     BuiltFrame built;

@@ -54,6 +54,8 @@ TEST(Frames, SetDateTimePayload) {
          "00 03 01 1A 0C 08 01 04 05 06 00 00 00 21 0D 0A"},
         {"Sunday carries 6", At(2026, 12, 13, 0, 0, 0, 0), "00 03 01 1A 0C 0D 06 00 00 00 00 00 00 1E 0D 0A"},
         {"Monday carries 0", At(2026, 12, 14, 0, 0, 0, 0), "00 03 01 1A 0C 0E 00 00 00 00 00 00 00 1C 0D 0A"},
+        {"a hair before midnight rounds to the next day, weekday included",
+         At(2026, 12, 13, 23, 59, 59, 999) + 0.9 / kMsPerDay, "00 03 01 1A 0C 0E 00 00 00 00 00 00 00 1C 0D 0A"},
         {"milliseconds never sent", At(2026, 12, 8, 23, 59, 59, 999),
          "00 03 01 1A 0C 08 01 17 3B 3B 00 00 00 60 0D 0A"},
         {"year 2000 sends 0", At(2000, 1, 1, 0, 0, 0, 0), "00 03 01 00 01 01 05 00 00 00 00 00 00 05 0D 0A"},
@@ -79,12 +81,6 @@ TEST(Frames, LogLines) {
          "Cmd_03_Set_DateTm: Sending time 04h:05m:06s.250ms - StartMSG(00) Command(03) IdReader(01) "
          "Year(26) Month(12) Day(08) DayOfWeek(1) Hours(04) Minutes(05) Seconds(06) "
          "ChksHH(00) ChksHL(00) ChksLH(00) ChksLL(33) ChksVal(33) EndMsg1(13) EndMsg2(10)"},
-        {"manual lap", DecoderCommand::ManualLap, "Cmd_52_Manual_Lap",
-         "Cmd_52_Manual_Lap: Sending time 04h:05m:06s.250ms - StartMSG(00) Command(52) IdReader(01) "
-         "ChksHH(00) ChksHL(00) ChksLH(00) ChksLL(26) ChksVal(26) EndMsg1(13) EndMsg2(10)"},
-        {"reset GPS", DecoderCommand::ResetGps, "Cmd_55_Reset_GPS ",
-         "Cmd_55_Reset_GPS : Sending time 04h:05m:06s.250ms - StartMSG(00) Command(55) IdReader(01) "
-         "ChksHH(00) ChksHL(00) ChksLH(00) ChksLL(28) ChksVal(28) EndMsg1(13) EndMsg2(10)"},
     };
     for (const auto& c : cases) {
         const BuiltFrame f = BuildCommandFrame(c.command, LinkSettings{}, when);
@@ -95,6 +91,16 @@ TEST(Frames, LogLines) {
     EXPECT_EQ(FrameLogLine("X", when, std::string("\x00\x07\xFA\x00\x00\x01\x01\r\n", 9)),
               "X: Sending time 04h:05m:06s.250ms - StartMSG(00) Command(07) IdReader(250) "
               "ChksHH(00) ChksHL(00) ChksLH(01) ChksLL(01) ChksVal(257) EndMsg1(13) EndMsg2(10)");
+}
+
+TEST(Frames, EveryLogLineStartsWithItsLabel) {
+    const std::pair<DecoderCommand, std::string> labels[] = {
+        {DecoderCommand::FirmwareRequest, "Cmd_01_FrmWr_Ver "}, {DecoderCommand::SetDateTime, "Cmd_03_Set_DateTm"},
+        {DecoderCommand::ResetTimer, "Cmd_07_Rst_Timer "},      {DecoderCommand::ManualLap, "Cmd_52_Manual_Lap"},
+        {DecoderCommand::ResetGps, "Cmd_55_Reset_GPS "}};
+    for (const auto& [command, label] : labels) {
+        EXPECT_EQ(BuildCommandFrame(command, LinkSettings{}, 0).logLine.substr(0, 19), label + ": ") << label;
+    }
 }
 
 TEST(Frames, DeferredResetFollowsTheTimeMode) {
