@@ -27,6 +27,7 @@ constexpr std::string_view kTrueText = "True", kFalseText = "False";
 
 constexpr int kDecimalBase = 10, kHexBase = 16;
 constexpr char kPathSeparator = '/';
+constexpr char kWindowsPathSeparator = '\\';
 
 // Help block appended to a newly written file (Windows-1252; some lines keep a trailing blank).
 constexpr std::array<std::string_view, 32> kHelpBlock = {
@@ -159,7 +160,9 @@ SharedLinkSettings& ProgramLinkSettings() {
 
 std::string LapixIniPath(const std::string& folder) {
     std::string path = folder;
-    if (!path.empty() && path.back() != kPathSeparator) path += kPathSeparator;
+    if (!path.empty() && path.back() != kPathSeparator && path.back() != kWindowsPathSeparator) {
+        path += kPathSeparator;
+    }
     return path + std::string(kLapixIniName);
 }
 

@@ -1,34 +1,22 @@
-// The folder of the running program file on Windows, where the link keeps its settings file.
 #include <windows.h>
-
-#include <string>
-#include <vector>
 
 #include "decoder_link/LinkSettings.h"
 
 namespace sincrovia {
 
-namespace {
-// Longest path the system hands out (its long-path limit), with room to spare.
-constexpr std::size_t kLongestPath = 65536;
-// Stand-in when the program file cannot be named: the working folder.
-constexpr const char* kWorkingFolder = ".\\";
-}  // namespace
-
 std::string ProgramFolder() {
-    // The path may be longer than the classic limit: grow the buffer until it fits.
-    std::vector<char> path(MAX_PATH);
-    while (path.size() <= kLongestPath) {
-        const DWORD length = ::GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (length == 0) return kWorkingFolder;
-        if (length < path.size()) {
-            std::string text(path.data(), length);
-            const auto separator = text.find_last_of("\\/");
-            return separator == std::string::npos ? kWorkingFolder : text.substr(0, separator + 1);
+    // The program file's full path, grown until it fits; its folder keeps the separator.
+    std::string path(MAX_PATH, '\0');
+    for (;;) {
+        const DWORD n = GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (n < path.size()) {
+            path.resize(n);
+            break;
         }
         path.resize(path.size() * 2);
     }
-    return kWorkingFolder;
+    const size_t separator = path.find_last_of("\\/");
+    return separator == std::string::npos ? std::string(".\\") : path.substr(0, separator + 1);
 }
 
 }  // namespace sincrovia
