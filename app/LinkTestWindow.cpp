@@ -75,6 +75,8 @@ LinkTestWindow::LinkTestWindow(TTest& link) : QWidget(nullptr), link_(link) {
     setObjectName("TTest");
     // No border icons: the user can neither close nor minimise the link's window.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    // A link window left open never keeps the program running once the main window closes.
+    setAttribute(Qt::WA_QuitOnClose, false);
     QFont base = font();
     base.setPixelSize(kDefaultFontPx);
     setFont(base);

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/LinkTestWindow.h"
 #include "app/Procedures.h"
 #include "app/QtDesktop.h"
 #include "app/SSincrovia.h"
@@ -67,6 +68,7 @@ int main(int argc, char* argv[]) {
     sincrovia::QtDesktop desktop;
     sincrovia::SetDesktop(&desktop);
     sincrovia::WireMainThreadToQt();
+    sincrovia::SetTestViewFactory(sincrovia::MakeLinkTestWindow);
 
     QString screenshotFile;
     const QStringList args = QCoreApplication::arguments();

@@ -116,6 +116,7 @@ TEST_F(LinkWindowTest, CaptionSizeAndNoCloseBox) {
     EXPECT_TRUE(link.View()->Visible());
     EXPECT_FALSE(window.windowFlags().testFlag(Qt::WindowCloseButtonHint));
     EXPECT_FALSE(window.windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
+    EXPECT_FALSE(window.testAttribute(Qt::WA_QuitOnClose));
 }
 
 TEST_F(LinkWindowTest, RefusesToClose) {
