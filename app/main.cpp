@@ -1,11 +1,19 @@
 // Program entry: one copy per user (unless on the developer workstation), the Qt desktop
 // services and hand-over wired in, the main window shown until it is closed.
 // `--screenshot FILE.png` renders the freshly shown window to FILE.png and exits instead.
+// For unattended runs (the benchmarks): `--open-ports` clicks "1-Open COM" once the shown
+// window's event loop runs, which opens the ports saved in MemCom.set without a user;
+// `--report-shown` prints "shown SECONDS" (the monotonic clock) once the window has been
+// painted for the first time.
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QEvent>
 #include <QPixmap>
 #include <QString>
+#include <QTimer>
+#include <QToolButton>
 
+#include <chrono>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -24,6 +32,31 @@ namespace {
 
 constexpr char kScreenshotSwitch[] = "--screenshot";
 constexpr int kScreenshotSettleMs = 1200;
+constexpr char kOpenPortsSwitch[] = "--open-ports";
+constexpr char kReportShownSwitch[] = "--report-shown";
+
+/// Prints "shown SECONDS" on the monotonic clock once the first paint of the watched window
+/// has finished (the print is queued behind the paint event).
+class FirstPaintReporter : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Paint && !reported_) {
+            reported_ = true;
+            QTimer::singleShot(0, this, [] {
+                const auto now = std::chrono::steady_clock::now().time_since_epoch();
+                std::printf("shown %.6f\n", std::chrono::duration<double>(now).count());
+                std::fflush(stdout);
+            });
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    bool reported_ = false;
+};
 
 /// The services the window asks for at start, from the real machine.
 sincrovia::TStartupServices MachineServices() {
@@ -84,7 +117,17 @@ int main(int argc, char* argv[]) {
         if (!screenshotFile.isEmpty()) {
             exitCode = SaveScreenshot(window, screenshotFile);
         } else {
+            FirstPaintReporter reporter;
+            if (args.contains(kReportShownSwitch)) window.installEventFilter(&reporter);
             window.show();
+            if (args.contains(kOpenPortsSwitch)) {
+                // The click a user would make: the button's rule is evaluated first, as the
+                // event loop would before the user could reach it.
+                QTimer::singleShot(0, &window, [&window] {
+                    window.UpdateActions();
+                    window.SpButComOpen->click();
+                });
+            }
             QApplication::exec();
         }
     }
