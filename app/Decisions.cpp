@@ -142,7 +142,8 @@ std::vector<std::string> SplitFields(std::string_view text) {
 }
 
 TDateTime FieldsToDateTime(const std::vector<std::string>& fields) {
-    const auto year = static_cast<uint16_t>(FieldToInt(fields, 1) + kYearBase);
+    // Summed in 64 bits: a field near the 32-bit limit must wrap to 16 bits, not overflow.
+    const auto year = static_cast<uint16_t>(int64_t{FieldToInt(fields, 1)} + kYearBase);
     const int month = FieldToInt(fields, 2);
     const int day = FieldToInt(fields, 3);
     const int hour = FieldToInt(fields, 4);
