@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh build test
 export CCACHE_DIR="${CCACHE_DIR:-$PWD/build/ccache}"
-run() { echo "== $*"; "$@"; }
+run() { echo "== $(date +%H:%M:%S) $*"; "$@"; }
 for preset in ci asan tsan; do
   run cmake --preset "$preset" >/dev/null
   run cmake --build --preset "$preset"
