@@ -150,6 +150,20 @@ else
   failed=$((failed + 1))
   failures+=("console: set date-time frame")
 fi
+# A port that does not exist: the link's message box cannot be shown without a display, so the
+# system's desktop falls back to printing it, and the console fails.
+status=0
+timeout 60 wine "$console" send --port COM42 firmware --listen 200 </dev/null \
+  >"$work/console.out" 2>"$work/console.err" || status=$?
+if [ "$status" -eq 1 ] && tr -d '\r' <"$work/console.err" | grep -q '^\[Error Open COM\] Unable to open COM42$'; then
+  echo "ok: a missing port shows its box text and fails"
+  passed=$((passed + 1))
+else
+  echo "FAILED: a missing port (exit $status)"
+  cat "$work/console.out" "$work/console.err"
+  failed=$((failed + 1))
+  failures+=("console: missing port")
+fi
 
 echo
 [ ${#failures[@]} -eq 0 ] || printf 'failed: %s\n' "${failures[@]}"
