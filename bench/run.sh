@@ -38,7 +38,7 @@ rows="$(mktemp)"
 trap 'rm -f "$rows"' EXIT
 status=0
 for m in "${MEASUREMENTS[@]}"; do
-  echo "running: ${m##*/}" >&2
+  echo "running: ${m//$root\//}" >&2
   if ! $m >>"$rows"; then
     echo "{\"figure\": \"${m//$root\//}\", \"unit\": \"\", \"median\": null, \"p99\": null, \"reference\": \"\", \"target\": \"measurement failed\", \"met\": false}" >>"$rows"
     status=1
