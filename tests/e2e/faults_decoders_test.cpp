@@ -54,8 +54,8 @@ void OpenAllOrFail(SyncHarness& h) {
 
 TEST(FaultDecoders, HangUpDuringTheSingleDecoderWrite) {
     // Decoder 2 is written, then hangs up during the five seconds before the read-back.
-    constexpr double kHangUpAfterSeconds = 5.0;
-    constexpr int kClickAtMs = 3000;
+    constexpr double kHangUpAfterSeconds = 6.5;
+    constexpr int kClickAtMs = 4000;
     auto leaving = Decoder("PITOUT", 0);
     leaving.hangupSeconds = kHangUpAfterSeconds;
     const auto started = std::chrono::steady_clock::now();
