@@ -19,9 +19,9 @@
 // those names into macros of their character-set variants.
 #undef CreateEvent
 
-#include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <vector>

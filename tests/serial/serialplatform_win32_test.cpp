@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "SerialNGTestSupport.h"
+#include "serial/PortNames.h"
 #include "serial/SerialNG.h"
 #include "serial/SerialPlatform.h"
 #include "util/MainThread.h"
@@ -121,6 +122,21 @@ TEST(Win32PlatformTest, OpeningAMissingPortFails) {
         EXPECT_TRUE(e == kErrorFileNotFound || e == kErrorPathNotFound) << name << ": " << e;
         EXPECT_EQ(h, kInvalidLineHandle) << name;
     }
+}
+
+TEST(Win32PlatformTest, PortNamesOpenThroughTheDeviceNamespace) {
+    const struct {
+        const char* legend;
+        const char* name;
+        const char* path;
+    } cases[] = {
+        {"a low port", "COM3", "\\\\.\\COM3"},
+        {"a port above 9, which only the namespace reaches", "COM12", "\\\\.\\COM12"},
+        {"a device path is kept as given", "\\\\.\\COM4", "\\\\.\\COM4"},
+        {"a pipe", "pipe\\x", "\\\\.\\pipe\\x"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(DevicePathForPort(c.name), c.path) << c.legend;
+    EXPECT_EQ(VirtualPortFolder(), "") << "virtual-port drivers make ordinary COM ports";
 }
 
 // A named pipe stands in for a line where only the overlapped plumbing is under test: the
