@@ -13,7 +13,6 @@
 
 #include <thread>
 
-#include "app/LinkWrites.h"
 #include "util/MainThread.h"
 
 namespace sincrovia {
@@ -28,7 +27,6 @@ constexpr char kFirmwareStatus[] = "Sending Read Firmware version command, pleas
 constexpr char kLatencyStatus[] = "Latency in progress, please wait";
 constexpr char kLatencyPrefix[] = "Latency in progress ";
 constexpr char kLatencySuffix[] = ", please wait";
-constexpr char kSentLinePrefix[] = "(*) ";
 constexpr char kOffsetNamePart[] = "StTxtSecOffset_";
 
 constexpr int64_t kUsPerMs = 1000;
@@ -142,20 +140,16 @@ void TSincroviaProcedures::RestoreCursor() {
 
 void TSincroviaProcedures::SendToAllLinks(const std::function<BuiltFrame(TTest&)>& build) {
     struct Outgoing {
-        int slot;
         TTest* link;
         BuiltFrame frame;
     };
     std::vector<Outgoing> out;
     for (int slot = 1; slot <= SlotCount; ++slot)
-        if (TTest* link = w_.DecoderLink[static_cast<std::size_t>(slot - 1)]) out.push_back({slot, link, build(*link)});
+        if (TTest* link = w_.DecoderLink[static_cast<std::size_t>(slot - 1)]) out.push_back({link, build(*link)});
     // The frames go out back to back, so the decoders hear them within microseconds of each
     // other; logging follows once all are on their way.
-    for (Outgoing& o : out) WriteToLinkPort(*o.link, o.frame.bytes);
-    for (Outgoing& o : out) {
-        o.link->LogLine(o.frame.tag, o.frame.logLine);
-        w_.MemoLines(o.slot)->AddLine(kSentLinePrefix + o.frame.logLine);
-    }
+    for (Outgoing& o : out) o.link->WriteFrame(o.frame.bytes);
+    for (Outgoing& o : out) o.link->LogSentFrame(o.frame.tag, o.frame.logLine);
 }
 
 void TSincroviaProcedures::SendWriteDateTimeAll() {
@@ -275,13 +269,12 @@ void TSincroviaProcedures::AlignAndWrite() {
     SetHourglass();
     w_.SetStatusText(kWriteStatus);
     struct Outgoing {
-        int slot;
         TTest* link;
         ByteString bytes;
     };
     std::vector<Outgoing> out;
     for (int slot = 1; slot <= SlotCount; ++slot)
-        if (TTest* link = w_.DecoderLink[static_cast<std::size_t>(slot - 1)]) out.push_back({slot, link, {}});
+        if (TTest* link = w_.DecoderLink[static_cast<std::size_t>(slot - 1)]) out.push_back({link, {}});
     const auto frameAt = [](TTest& link, int64_t unixMs) {
         return BuildSetDateTimeFrame(link.Settings(), UnixMsToDateTime(unixMs));
     };
@@ -297,13 +290,12 @@ void TSincroviaProcedures::AlignAndWrite() {
     const int64_t nowMs = FloorDiv(nowUs, kUsPerMs);
     if (FloorDiv(nowMs, kMsPerSecond) != FloorDiv(planned, kMsPerSecond))
         for (Outgoing& o : out) o.bytes = frameAt(*o.link, nowMs).bytes;  // the spin overran its second
-    for (Outgoing& o : out) WriteToLinkPort(*o.link, o.bytes);
+    for (Outgoing& o : out) o.link->WriteFrame(o.bytes);
     if (options_.onSyncWrite) options_.onSyncWrite(nowUs);
 
     for (Outgoing& o : out) {
         const BuiltFrame f = frameAt(*o.link, nowMs);
-        o.link->LogLine(f.tag, f.logLine);
-        w_.MemoLines(o.slot)->AddLine(kSentLinePrefix + f.logLine);
+        o.link->LogSentFrame(f.tag, f.logLine);
     }
 }
 

@@ -400,7 +400,13 @@ void TTest::SerialPortNGRxClusterEvent() {
 }
 
 void TTest::SendFrame(const ByteString& frame, const std::string& tag, const std::string& logLine) {
-    serialPort_->SendText(frame);
+    WriteFrame(frame);
+    LogSentFrame(tag, logLine);
+}
+
+void TTest::WriteFrame(const ByteString& frame) { serialPort_->SendText(frame); }
+
+void TTest::LogSentFrame(const std::string& tag, const std::string& logLine) {
     LogLine(tag, logLine);
     if (messageMemo_ != nullptr) messageMemo_->AddLine("(*) " + logLine);
 }

@@ -139,6 +139,11 @@ public:
     TTestView* View() const { return view_.get(); }
     /// The serial port component of the link.
     TSerialPortNG& SerialPort() { return *serialPort_; }
+    /// Hands a built frame to the port at once, without logging (for frames that must leave
+    /// several links back to back; log each with LogSentFrame afterwards).
+    void WriteFrame(const ByteString& frame);
+    /// Logs a frame sent with WriteFrame: traffic log under `tag`, "(*) " + line to the memo.
+    void LogSentFrame(const std::string& tag, const std::string& logLine);
     /// The record parser holding RxBuffer and ReferenceTime.
     RecordParser& Parser() { return parser_; }
     /// The passage list of hit records.

@@ -21,7 +21,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "app/LinkWrites.h"
 #include "app/Procedures.h"
 #include "app/QtDesktop.h"
 #include "app/SSincrovia.h"
@@ -195,7 +194,7 @@ int main(int argc, char* argv[]) {
             const int fd = ::open(sim.LinkPath(0).c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK);
             for (int i = 0; i < kWriteSamples && fd >= 0; ++i) {
                 int64_t t0 = SteadyUs();
-                sincrovia::WriteToLinkPort(*link, frame);
+                link->WriteFrame(frame);
                 componentUs.push_back(static_cast<double>(SteadyUs() - t0));
                 t0 = SteadyUs();
                 if (::write(fd, frame.data(), frame.size()) < 0) break;
