@@ -24,11 +24,15 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 export CCACHE_DIR="${CCACHE_DIR:-$root/build/ccache}"
 
-echo "== native decoder simulator"
-cmake -S . -B build/windows-host -G Ninja -DCMAKE_BUILD_TYPE=Release -DSINCROVIA_GUI=OFF \
-  -DSINCROVIA_TESTS=OFF >/dev/null
-cmake --build build/windows-host --target sincrovia-decoder-sim
-sim=$root/build/windows-host/tools/simulator/sincrovia-decoder-sim
+# The (Linux) decoder simulator: SINCROVIA_SIM names one already built, else it is built here.
+sim="${SINCROVIA_SIM:-}"
+if [ -z "$sim" ] || [ ! -x "$sim" ]; then
+  echo "== native decoder simulator"
+  cmake -S . -B build/windows-host -G Ninja -DCMAKE_BUILD_TYPE=Release -DSINCROVIA_GUI=OFF \
+    -DSINCROVIA_TESTS=OFF >/dev/null
+  cmake --build build/windows-host --target sincrovia-decoder-sim
+  sim=$root/build/windows-host/tools/simulator/sincrovia-decoder-sim
+fi
 
 echo "== cross build"
 cmake --preset mingw >/dev/null

@@ -290,6 +290,10 @@ int64_t NowUnixMs() {
     return static_cast<int64_t>(ts.tv_sec) * kMsPerSecond + ts.tv_nsec / kNsPerMs;
 }
 
+/// The Gregorian calendar repeats itself every 400 years (146 097 days).
+constexpr int kYearsPerGregorianCycle = 400;
+constexpr int64_t kSecondsPerGregorianCycle = int64_t{146'097} * 86'400;
+
 TDateTime UnixMsToDateTime(int64_t unixMs) {
     // Floor division, so that instants before 1970 keep their millisecond of the second.
     int64_t seconds = unixMs / kMsPerSecond;
@@ -301,7 +305,13 @@ TDateTime UnixMsToDateTime(int64_t unixMs) {
     const auto t = static_cast<time_t>(seconds);
     tm local{};
     if (localtime_r(&t, &local) == nullptr) {
-        throw DateTimeError("Invalid Unix time");
+        // Some C runtimes (Windows) refuse instants before 1970: take the same instant one
+        // Gregorian cycle later, where the calendar repeats day for day, and move the year back.
+        const auto later = static_cast<time_t>(seconds + kSecondsPerGregorianCycle);
+        if (seconds >= 0 || localtime_r(&later, &local) == nullptr) {
+            throw DateTimeError("Invalid Unix time");
+        }
+        local.tm_year -= kYearsPerGregorianCycle;
     }
     // Count the local calendar day and time of day directly: adding a fraction to a date keeps
     // the day exact and the time at millisecond precision.
