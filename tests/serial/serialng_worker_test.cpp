@@ -162,6 +162,9 @@ TEST_F(WorkerTest, ModemInputsAndRing) {
     ASSERT_TRUE(ServeUntil([&] { return port->CTSState(); })) << c.legend;
     EXPECT_TRUE(port->RingState()) << c.legend;
     EXPECT_EQ(port->ModemState(), kModemCtsOn | kModemRingOn) << c.legend;
+    // The worker publishes the new state before it hands over the rising edge's events:
+    // let those arrive before recording the falling edge.
+    ServeFor(milliseconds(100));
     rec->Clear();
     fake->SetModemStatus(kModemCtsOn);
     ASSERT_TRUE(ServeUntil([&] { return !port->RingState(); })) << c.legend;
