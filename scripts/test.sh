@@ -13,6 +13,8 @@ export CCACHE_DIR="${CCACHE_DIR:-$PWD/build/ccache}"
 # Seconds each fuzz target runs in the smoke stage.
 fuzz_smoke_seconds=10
 run() { echo "== $(date +%H:%M:%S) $*"; "$@"; }
+# Suppressions for ThreadSanitizer, each with its reason in the file.
+export TSAN_OPTIONS="suppressions=$PWD/tests/tsan.supp ${TSAN_OPTIONS:-}"
 for preset in ci asan tsan; do
   run cmake --preset "$preset" >/dev/null
   run cmake --build --preset "$preset"
