@@ -16,6 +16,7 @@
 #include <fstream>
 #include <thread>
 
+#include "SimulatorTestFrames.h"
 #include "serial/PortNames.h"
 #include "tools/simulator/DecoderClock.h"
 #include "tools/simulator/DecoderProtocol.h"
@@ -27,23 +28,9 @@ namespace {
 constexpr int kAnswerTimeoutMs = 3000;  // generous: a loaded two-core machine
 constexpr int64_t kUsPerMs = 1000;
 
-ByteString Bytes(std::initializer_list<int> values) {
-    ByteString s;
-    for (int v : values) s.push_back(static_cast<char>(v));
-    return s;
-}
-
-ByteString Frame(ByteString head, long checksum = -1) {
-    uint32_t sum = 0;
-    for (char c : head) sum += static_cast<uint8_t>(c);
-    const auto value = checksum < 0 ? sum / 2 : static_cast<uint32_t>(checksum);
-    for (int shift = 24; shift >= 0; shift -= 8)
-        head.push_back(static_cast<char>((value >> shift) & 0xFF));
-    head += "\r\n";
-    return head;
-}
-
-ByteString Cmd(int code, int id = 1) { return Frame(Bytes({0, code, id})); }
+using simtest::Bytes;
+using simtest::Cmd;
+using simtest::Frame;
 
 DecoderConfig Config(const std::string& argument) {
     std::string error;

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 
+#include "SimulatorTestFrames.h"
 #include "tools/simulator/DecoderClock.h"
 #include "tools/simulator/DecoderProtocol.h"
 #include "tools/simulator/Simulator.h"
@@ -11,24 +12,9 @@
 namespace sincrovia::sim {
 namespace {
 
-ByteString Bytes(std::initializer_list<int> values) {
-    ByteString s;
-    for (int v : values) s.push_back(static_cast<char>(v));
-    return s;
-}
-
-// A frame as the program builds it: head, checksum (halved byte sum unless given), CR LF.
-ByteString Frame(ByteString head, long checksum = -1) {
-    uint32_t sum = 0;
-    for (char c : head) sum += static_cast<uint8_t>(c);
-    const auto value = checksum < 0 ? sum / 2 : static_cast<uint32_t>(checksum);
-    for (int shift = 24; shift >= 0; shift -= 8)
-        head.push_back(static_cast<char>((value >> shift) & 0xFF));
-    head += "\r\n";
-    return head;
-}
-
-ByteString Cmd(int code, int id = 1) { return Frame(Bytes({0, code, id})); }
+using simtest::Bytes;
+using simtest::Cmd;
+using simtest::Frame;
 
 struct ReaderCase {
     const char* legend;
