@@ -124,10 +124,16 @@ struct Line {
   std::shared_ptr<PosixOp> pendingWrite;
 };
 
+// A manual-reset event. The flag is the state; the pipe only wakes a thread sleeping in
+// poll(), so it is written only while some WaitForEvents call is registered on the event.
+// Writes signal and reset their event on every call, and nobody waits on it: keeping the
+// pipe out of that path saves two system calls per write.
 struct Event {
   int readFd = -1;
   int writeFd = -1;
   bool signalled = false;
+  bool pipeFull = false;  // a wake-up byte sits in the pipe
+  int waiters = 0;        // WaitForEvents calls that may be polling the pipe
 };
 
 class PosixSerialPlatform final : public SerialPlatform {
@@ -477,7 +483,7 @@ class PosixSerialPlatform final : public SerialPlatform {
     }
     std::lock_guard<std::mutex> lock(mutex_);
     *event = nextEvent_++;
-    events_[*event] = Event{fds[0], fds[1], false};
+    events_[*event] = Event{fds[0], fds[1]};
     return kSysOk;
   }
 
@@ -490,12 +496,14 @@ class PosixSerialPlatform final : public SerialPlatform {
     std::lock_guard<std::mutex> lock(mutex_);
     auto it = events_.find(event);
     if (it == events_.end()) return kBadHandle;
-    if (it->second.signalled) {
+    Event& e = it->second;
+    if (e.pipeFull) {
       char drain[16];
-      while (::read(it->second.readFd, drain, sizeof drain) > 0) {
+      while (::read(e.readFd, drain, sizeof drain) > 0) {
       }
-      it->second.signalled = false;
+      e.pipeFull = false;
     }
+    e.signalled = false;
     return kSysOk;
   }
 
@@ -514,6 +522,23 @@ class PosixSerialPlatform final : public SerialPlatform {
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     std::vector<int> lineFdsIgnored;  // lines readable without news: not polled again
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      for (std::uint32_t i = 0; i < count; ++i)
+        if (events_.find(events[i]) == events_.end()) return kWaitFailed;
+      // From here on a SetEvent writes the pipe, so a poll below cannot miss it.
+      for (std::uint32_t i = 0; i < count; ++i) ++events_[events[i]].waiters;
+    }
+    struct Unregister {
+      PosixSerialPlatform& self;
+      const EventHandle* events;
+      std::uint32_t count;
+      ~Unregister() {
+        std::lock_guard<std::mutex> lock(self.mutex_);
+        for (std::uint32_t i = 0; i < count; ++i)
+          if (auto it = self.events_.find(events[i]); it != self.events_.end()) --it->second.waiters;
+      }
+    } unregister{*this, events, count};
     for (;;) {
       std::vector<pollfd> fds;
       std::vector<std::shared_ptr<Line>> waitingLines;
@@ -588,11 +613,15 @@ class PosixSerialPlatform final : public SerialPlatform {
   SysError SetEventLocked(EventHandle event) {
     auto it = events_.find(event);
     if (it == events_.end()) return kBadHandle;
-    if (!it->second.signalled) {
-      const char one = 1;
-      if (::write(it->second.writeFd, &one, 1) != 1) return Errno();
-      it->second.signalled = true;
-    }
+    it->second.signalled = true;
+    return it->second.waiters > 0 ? FillPipeLocked(it->second) : kSysOk;
+  }
+
+  static SysError FillPipeLocked(Event& e) {
+    if (e.pipeFull) return kSysOk;
+    const char one = 1;
+    if (::write(e.writeFd, &one, 1) != 1) return Errno();
+    e.pipeFull = true;
     return kSysOk;
   }
 
