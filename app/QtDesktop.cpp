@@ -72,6 +72,24 @@ MsgAnswer ShowBox(const std::string& caption, const std::string& text, MsgIcon i
 
 std::atomic<bool> g_servePending{false};
 
+// The wake-up is a bare event for an object of ours, not a queued functor: the event is
+// created here and deleted inside Qt, and the receiver never reads it. A functor would be
+// created on a worker thread and destroyed in our code on the main thread after passing
+// through Qt's uninstrumented queue, which ThreadSanitizer reports as a race.
+const QEvent::Type kServeEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
+
+// Serves the hand-over when its event arrives. Lives on the main thread, without a parent,
+// from WireMainThreadToQt to UnwireMainThreadFromQt.
+class MainThreadWaker final : public QObject {
+protected:
+    void customEvent(QEvent* /*event*/) override {
+        g_servePending = false;
+        ServeMainThreadCalls();
+    }
+};
+
+MainThreadWaker* g_waker = nullptr;
+
 }  // namespace
 
 QString DisplayText(const std::string& bytes) {
@@ -114,26 +132,20 @@ void QtDesktop::Beep() {
 void QtDesktop::PlaySystemSound(const std::string& /*alias*/) { Beep(); }
 
 void WireMainThreadToQt() {
-    SetMainThreadWakeup([] {
+    if (g_waker) return;
+    g_waker = new MainThreadWaker;
+    MainThreadWaker* waker = g_waker;
+    SetMainThreadWakeup([waker] {
         // One queued serve is enough for any number of calls queued before it runs.
         if (g_servePending.exchange(true)) return;
-        QCoreApplication* app = QCoreApplication::instance();
-        if (!app) {
-            g_servePending = false;
-            return;
-        }
-        QMetaObject::invokeMethod(
-            app,
-            [] {
-                g_servePending = false;
-                ServeMainThreadCalls();
-            },
-            Qt::QueuedConnection);
+        QCoreApplication::postEvent(waker, new QEvent(kServeEvent));
     });
 }
 
 void UnwireMainThreadFromQt() {
     SetMainThreadWakeup(nullptr);
+    delete g_waker;  // drops a serve still queued for it
+    g_waker = nullptr;
     g_servePending = false;
 }
 

@@ -25,8 +25,8 @@ public:
 /// 8-bit code page; every CR LF or LF CR pair, and a lone CR or LF, becomes one line break.
 QString DisplayText(const std::string& bytes);
 
-/// Lets background threads wake the Qt loop: each hand-over posts one queued serve to the
-/// application object (at most one pending at a time). The loop, and every nested loop such
+/// Lets background threads wake the Qt loop: each hand-over posts one serve event to an object
+/// of the main thread (at most one pending at a time). The loop, and every nested loop such
 /// as a modal box, then serves the calls. Needs the QApplication.
 void WireMainThreadToQt();
 

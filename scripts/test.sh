@@ -2,7 +2,7 @@
 # Sets up a fresh Debian 12 machine and runs the whole test suite:
 #   1. an optimised build with warnings as errors, every test (GUI tests offscreen);
 #   2. ASan+UBSan over everything;
-#   3. TSan over the threaded core (util, serial, decoder link, tools);
+#   3. TSan over the threaded core (util, serial, decoder link, tools) and the end-to-end runs;
 #   4. a short smoke run of every fuzz target (clang-14, libFuzzer);
 #   5. the core built for Windows with mingw-w64 and its tests run under wine.
 # SINCROVIA_QUICK=1 runs only the first stage.
