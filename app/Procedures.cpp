@@ -30,6 +30,13 @@ constexpr char kLatencySuffix[] = ", please wait";
 constexpr char kOffsetNamePart[] = "StTxtSecOffset_";
 
 constexpr int64_t kUsPerMs = 1000;
+// Pause between looks at the countdown after the synchronising write: short against its
+// one-millisecond steps, long enough to leave the processor to the serial and decoder threads.
+constexpr auto kCountdownNap = std::chrono::microseconds(100);
+// Pause right after the synchronising writes, before the logging and the countdown's repaint:
+// a virtual line hands the bytes on from a kernel worker on this processor, which a busy main
+// thread can hold back by a millisecond or more.
+constexpr auto kAfterWriteNap = std::chrono::microseconds(300);
 constexpr int64_t kUsPerSecond = 1'000'000;
 constexpr int64_t kMsPerSecond = 1000;
 /// Longest sleep of a wait for one event; a wake-up timer ends it when nothing else comes.
@@ -292,6 +299,7 @@ void TSincroviaProcedures::AlignAndWrite() {
         for (Outgoing& o : out) o.bytes = frameAt(*o.link, nowMs).bytes;  // the spin overran its second
     for (Outgoing& o : out) o.link->WriteFrame(o.bytes);
     if (options_.onSyncWrite) options_.onSyncWrite(nowUs);
+    std::this_thread::sleep_for(kAfterWriteNap);
 
     for (Outgoing& o : out) {
         const BuiltFrame f = frameAt(*o.link, nowMs);
@@ -301,7 +309,7 @@ void TSincroviaProcedures::AlignAndWrite() {
 
 void TSincroviaProcedures::WaitAfterWrite(std::chrono::steady_clock::time_point sentAt) {
     // The countdown pumps events whenever its text changes (about once a millisecond), so
-    // replies, repaints and "5-Close COM" are handled while it runs.
+    // replies, repaints and "5-Close COM" are handled while it runs; in between it naps.
     const auto text = [sentAt] {
         return QString(SyncCountdownPrefix) + QString::fromStdString(CountdownText(SyncSettleMs - ElapsedMs(sentAt)));
     };
@@ -310,7 +318,7 @@ void TSincroviaProcedures::WaitAfterWrite(std::chrono::steady_clock::time_point 
             PumpMessages();
             w_.SetStatusText(text());
         } else {
-            std::this_thread::yield();
+            std::this_thread::sleep_for(kCountdownNap);
         }
     }
 }
