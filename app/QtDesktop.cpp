@@ -138,6 +138,10 @@ void WireMainThreadToQt() {
     SetMainThreadWakeup([waker] {
         // One queued serve is enough for any number of calls queued before it runs.
         if (g_servePending.exchange(true)) return;
+        if (!QCoreApplication::instance()) {  // no loop to wake: let a later call try again
+            g_servePending = false;
+            return;
+        }
         QCoreApplication::postEvent(waker, new QEvent(kServeEvent));
     });
 }
