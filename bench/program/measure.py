@@ -24,20 +24,15 @@ import sys
 import tempfile
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from gather import quantile  # noqa: E402  (bench/gather.py, in the parent folder)
+
 PORTS = ("dec1", "dec2", "dec3", "dec4")
 START_TIMEOUT_S = 30.0
 OPEN_TIMEOUT_S = 15.0
 SETTLE_S = 3.0          # the firmware read that follows the opening is over by then
 IDLE_TARGET_PERCENT = 0.5
 KIB_PER_MIB = 1024.0
-
-
-def quantile(values, q):
-    v = sorted(values)
-    pos = q * (len(v) - 1)
-    lo = int(pos)
-    hi = min(lo + 1, len(v) - 1)
-    return v[lo] + (v[hi] - v[lo]) * (pos - lo)
 
 
 def cpu_seconds(pid):

@@ -24,6 +24,7 @@
 #include "app/Procedures.h"
 #include "app/QtDesktop.h"
 #include "app/SSincrovia.h"
+#include "decoder_link/Frames.h"
 #include "decoder_link/SFormCOM_TestConnessione.h"
 #include "serial/CommPortList.h"
 #include "tools/simulator/Simulator.h"
@@ -35,8 +36,8 @@ namespace {
 using sincrovia::sim::ArrivalEntry;
 
 constexpr int kDefaultRuns = 20;
-constexpr int kSetDateTimeCode = 3;
-constexpr int kManualLapCode = 52;
+constexpr int kSetDateTimeCode = static_cast<int>(sincrovia::DecoderCommand::SetDateTime);
+constexpr int kManualLapCode = static_cast<int>(sincrovia::DecoderCommand::ManualLap);
 constexpr int kSyncTimeoutMs = 30000;
 constexpr double kUsPerMs = 1000.0;
 constexpr int64_t kUsPerSecond = 1'000'000;

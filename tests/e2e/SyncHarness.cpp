@@ -150,10 +150,10 @@ bool SyncHarness::OpenAll(int timeoutMs) {
     return WaitIdle(timeoutMs);
 }
 
-std::vector<sim::ArrivalEntry> SyncHarness::Frames(int code) const {
+std::vector<sim::ArrivalEntry> SyncHarness::Frames(DecoderCommand command) const {
     std::vector<sim::ArrivalEntry> out;
     for (const auto& a : sim_->Arrivals())
-        if (FrameCode(a) == code) out.push_back(a);
+        if (FrameCode(a) == static_cast<int>(command)) out.push_back(a);
     return out;
 }
 

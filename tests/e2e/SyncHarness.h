@@ -17,6 +17,7 @@
 
 #include "app/Procedures.h"
 #include "app/SSincrovia.h"
+#include "decoder_link/Frames.h"
 #include "tools/simulator/Simulator.h"
 #include "util/DesktopServices.h"
 
@@ -73,8 +74,8 @@ public:
     bool WaitIdle(int timeoutMs);
     /// "1-Open COM" and, outside development mode, the firmware read to its end.
     bool OpenAll(int timeoutMs = 8000);
-    /// Frames received by the simulator with command `code`, in arrival order.
-    std::vector<sim::ArrivalEntry> Frames(int code) const;
+    /// Frames received by the simulator with this command, in arrival order.
+    std::vector<sim::ArrivalEntry> Frames(DecoderCommand command) const;
     /// The log of slot n as text.
     std::string Log(int slot) const;
 

@@ -23,11 +23,6 @@ namespace {
 constexpr int kOpenTimeoutMs = 10000;
 constexpr int kProcedureTimeoutMs = 20000;
 constexpr int kReadTimeoutMs = 5000;
-constexpr int kFirmwareCode = 1;
-constexpr int kSetDateTimeCode = 3;
-constexpr int kResetTimerCode = 7;
-constexpr int kManualLapCode = 52;
-constexpr int kResetGpsCode = 55;
 constexpr char kRefusal[] = "Unable to continue for one or more of the following reasons:";
 constexpr char kOldReleaseEnd[] = "release 6.33.1!";
 
@@ -69,11 +64,11 @@ TEST(FaultDecoders, HangUpDuringTheSingleDecoderWrite) {
     ASSERT_TRUE(h.Click(w.SetTimeButton(2)));
     ASSERT_TRUE(h.WaitIdle(kProcedureTimeoutMs));
     ASSERT_TRUE(h.Sim().Stats(1).hungUp);
-    ASSERT_EQ(1u, h.Frames(kSetDateTimeCode).size()) << "the write went out before the hang-up";
+    ASSERT_EQ(1u, h.Frames(DecoderCommand::SetDateTime).size()) << "the write went out before the hang-up";
 
     // The read-back reached only the decoder still there; slot 2 stays empty, and its log says
     // what happened to the line.
-    EXPECT_EQ(1u, h.Frames(kManualLapCode).size());
+    EXPECT_EQ(1u, h.Frames(DecoderCommand::ManualLap).size());
     EXPECT_FALSE(w.TimeBox(1)->text().isEmpty());
     EXPECT_TRUE(w.TimeBox(2)->text().isEmpty());
     EXPECT_NE(std::string::npos, h.Log(2).find(" Text: ")) << h.Log(2);
@@ -89,7 +84,7 @@ TEST(FaultDecoders, HangUpDuringTheSingleDecoderWrite) {
     // The program goes on: a reading of what is left, a close, a reopen without the lost line.
     ASSERT_TRUE(h.Click(w.SpBtReadDtAndTm));
     ASSERT_TRUE(h.WaitIdle(kReadTimeoutMs));
-    EXPECT_EQ(2u, h.Frames(kManualLapCode).size());
+    EXPECT_EQ(2u, h.Frames(DecoderCommand::ManualLap).size());
     ASSERT_TRUE(h.Click(w.SpButComClose));
     ASSERT_TRUE(h.OpenAll(kOpenTimeoutMs));
     EXPECT_TRUE(w.PortOpen[0]);
@@ -147,7 +142,7 @@ TEST(FaultDecoders, GarbageAtFourTimesLineRateForFifteenSeconds) {
     // Records still decode while the garbage goes on: both decoders are read.
     ASSERT_TRUE(h.Click(w.SpBtReadDtAndTm));
     ASSERT_TRUE(h.WaitIdle(kReadTimeoutMs));
-    EXPECT_EQ(2u, h.Frames(kManualLapCode).size());
+    EXPECT_EQ(2u, h.Frames(DecoderCommand::ManualLap).size());
     EXPECT_FALSE(w.TimeBox(1)->text().isEmpty()) << h.Log(1).substr(h.Log(1).size() > 2000 ? h.Log(1).size() - 2000 : 0);
     EXPECT_FALSE(w.TimeBox(2)->text().isEmpty());
     EXPECT_EQ("Synchronization OK", w.LblSyncResult->text().toStdString());
@@ -159,7 +154,7 @@ TEST(FaultDecoders, SilentDecoderBlocksTheClockProceduresButNotTheReading) {
     SyncHarness h({Decoder("PITIN", 0), mute});
     TSincrovia& w = h.Window();
     OpenAllOrFail(h);
-    EXPECT_EQ(2u, h.Frames(kFirmwareCode).size());
+    EXPECT_EQ(2u, h.Frames(DecoderCommand::FirmwareRequest).size());
     EXPECT_EQ(ColorGreen, w.FirmwareLabel(1)->Color());
     EXPECT_EQ(ColorBlack, w.FirmwareLabel(2)->Color()) << "open, no answer";
     EXPECT_LT(CpuOverQuietSecond(), kQuietCpuSecondsBound);
@@ -167,12 +162,12 @@ TEST(FaultDecoders, SilentDecoderBlocksTheClockProceduresButNotTheReading) {
     h.Boxes().Clear();
     ASSERT_TRUE(h.Click(w.SpBtWriteDtAndTm));
     EXPECT_TRUE(AnyBoxContains(h.Boxes(), kRefusal)) << BoxesText(h.Boxes());
-    EXPECT_TRUE(h.Frames(kSetDateTimeCode).empty());
+    EXPECT_TRUE(h.Frames(DecoderCommand::SetDateTime).empty());
 
     // A reading goes out to both; only the decoder that answers fills its slot.
     ASSERT_TRUE(h.Click(w.SpBtReadDtAndTm));
     ASSERT_TRUE(h.WaitIdle(kReadTimeoutMs));
-    EXPECT_EQ(2u, h.Frames(kManualLapCode).size());
+    EXPECT_EQ(2u, h.Frames(DecoderCommand::ManualLap).size());
     EXPECT_FALSE(w.TimeBox(1)->text().isEmpty());
     EXPECT_TRUE(w.TimeBox(2)->text().isEmpty());
     EXPECT_FALSE(w.FBusy);
@@ -192,11 +187,11 @@ TEST(FaultDecoders, OldReleaseRefusesEveryClockProcedureWithTheBox) {
     struct Case {
         const char* legend;
         QToolButton* button;
-        int frameCode;  // the command the procedure would have sent first
+        DecoderCommand frameCode;  // the command the procedure would have sent first
     } const cases[] = {
-        {"3-Synchro Date and Time", w.SpBtWriteDtAndTm, kSetDateTimeCode},
-        {"Reset Reader", w.BtResetTimer, kResetTimerCode},
-        {"Reset GPS", w.BtSendCmd55, kResetGpsCode},
+        {"3-Synchro Date and Time", w.SpBtWriteDtAndTm, DecoderCommand::SetDateTime},
+        {"Reset Reader", w.BtResetTimer, DecoderCommand::ResetTimer},
+        {"Reset GPS", w.BtSendCmd55, DecoderCommand::ResetGps},
     };
     for (const Case& c : cases) {
         h.Boxes().Clear();

@@ -73,7 +73,6 @@ bool HasBox(const RecordingDesktop& desktop, const std::string& caption, const s
 TEST(FaultFiles, DamagedLinkConfigurationIsReportedAndTheLinkStillWorks) {
     // What the link does: it shows the failure in a box and goes on with the settings read
     // before it and the defaults after it; the port opens, the firmware is read, the clock too.
-    constexpr int kFirmwareCode = 1;
     struct Case {
         const char* legend;
         std::string file;
@@ -102,7 +101,7 @@ TEST(FaultFiles, DamagedLinkConfigurationIsReportedAndTheLinkStillWorks) {
         EXPECT_TRUE(HasBox(h.Boxes(), c.caption, c.part)) << c.legend << "\n" << BoxesText(h.Boxes());
         ::testing::Test::RecordProperty(c.legend, BoxesText(h.Boxes()));
         EXPECT_TRUE(w.PortOpen[0]) << c.legend;
-        EXPECT_EQ(1u, h.Frames(kFirmwareCode).size()) << c.legend;
+        EXPECT_EQ(1u, h.Frames(DecoderCommand::FirmwareRequest).size()) << c.legend;
         EXPECT_EQ(ColorGreen, w.FirmwareLabel(1)->Color()) << c.legend;
         ASSERT_TRUE(h.Click(w.SpBtReadDtAndTm)) << c.legend;
         ASSERT_TRUE(h.WaitIdle(kReadTimeoutMs)) << c.legend;

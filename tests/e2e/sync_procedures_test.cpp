@@ -22,11 +22,6 @@ constexpr int kOpenTimeoutMs = 10000;
 constexpr int kSyncTimeoutMs = 20000;
 constexpr int kReadTimeoutMs = 5000;
 constexpr int kSetTimeTimeoutMs = 12000;
-constexpr int kFirmwareCode = 1;
-constexpr int kSetDateTimeCode = 3;
-constexpr int kResetTimerCode = 7;
-constexpr int kManualLapCode = 52;
-constexpr int kResetGpsCode = 55;
 
 int64_t MsBetween(const sim::ArrivalEntry& a, const sim::ArrivalEntry& b) { return (b.unixUs - a.unixUs) / 1000; }
 
@@ -83,7 +78,7 @@ TEST(SyncPorts, ChosenPortThatDoesNotOpenBlocksTheClockProcedures) {
     h.Boxes().Clear();
     ASSERT_TRUE(h.Click(w.SpBtWriteDtAndTm));
     EXPECT_TRUE(HasBoxContaining(h.Boxes(), kRefusal));
-    EXPECT_TRUE(h.Frames(kSetDateTimeCode).empty());
+    EXPECT_TRUE(h.Frames(DecoderCommand::SetDateTime).empty());
 
     // Clearing slot 1 and reopening lets the procedures start.
     ASSERT_TRUE(h.Click(w.SpButComClose));
@@ -106,7 +101,7 @@ TEST(SyncPorts, FirmwareBelowTheMinimumIsRefused) {
     TSincrovia& w = h.Window();
     h.ChooseAll();
     ASSERT_TRUE(h.OpenAll(kOpenTimeoutMs));
-    EXPECT_EQ(2u, h.Frames(kFirmwareCode).size());
+    EXPECT_EQ(2u, h.Frames(DecoderCommand::FirmwareRequest).size());
     EXPECT_EQ("Firmware V: 6.33", w.FirmwareLabel(1)->text().toStdString());
     EXPECT_EQ(ColorRed, w.FirmwareLabel(1)->Color());
     EXPECT_EQ("6.33", w.FirmwareVer[0]);
@@ -115,11 +110,11 @@ TEST(SyncPorts, FirmwareBelowTheMinimumIsRefused) {
 
     ASSERT_TRUE(h.Click(w.BtResetTimer));
     EXPECT_TRUE(HasBoxContaining(h.Boxes(), "release 6.33.1!"));
-    EXPECT_TRUE(h.Frames(kResetTimerCode).empty());
+    EXPECT_TRUE(h.Frames(DecoderCommand::ResetTimer).empty());
     // Reading is not blocked by the firmware.
     ASSERT_TRUE(h.Click(w.SpBtReadDtAndTm));
     ASSERT_TRUE(h.WaitIdle(kReadTimeoutMs));
-    EXPECT_EQ(2u, h.Frames(kManualLapCode).size());
+    EXPECT_EQ(2u, h.Frames(DecoderCommand::ManualLap).size());
 }
 
 TEST(SyncPorts, DeveloperWorkstationReadsNoFirmware) {
@@ -128,7 +123,7 @@ TEST(SyncPorts, DeveloperWorkstationReadsNoFirmware) {
     h.ChooseAll();
     ASSERT_TRUE(h.Click(w.SpButComOpen));
     h.PumpFor(1500);
-    EXPECT_TRUE(h.Frames(kFirmwareCode).empty());
+    EXPECT_TRUE(h.Frames(DecoderCommand::FirmwareRequest).empty());
     EXPECT_EQ(ColorBlack, w.FirmwareLabel(1)->Color());
     ASSERT_TRUE(h.Click(w.SpBtWriteDtAndTm));
     EXPECT_TRUE(HasBoxContaining(h.Boxes(), kRefusal));
@@ -142,7 +137,7 @@ TEST(SyncRead, FourDecodersApartGiveKoAndTheirSpread) {
     ASSERT_TRUE(h.Click(w.SpBtReadDtAndTm));
     ASSERT_TRUE(h.WaitIdle(kReadTimeoutMs));
 
-    const auto laps = h.Frames(kManualLapCode);
+    const auto laps = h.Frames(DecoderCommand::ManualLap);
     ASSERT_EQ(4u, laps.size());
     // The truth: each decoder's clock when its frame arrived.
     int64_t lo = INT64_MAX, hi = INT64_MIN;
@@ -196,13 +191,13 @@ TEST(SyncProcedure, SynchronisationWritesAtMillisecond500AndEndsGreen) {
     EXPECT_EQ("0", w.OffsetBox(1)->text().toStdString());
     ASSERT_TRUE(h.WaitIdle(kSyncTimeoutMs));
 
-    const auto writes = h.Frames(kSetDateTimeCode);
-    const auto resets = h.Frames(kResetTimerCode);
-    const auto laps = h.Frames(kManualLapCode);
+    const auto writes = h.Frames(DecoderCommand::SetDateTime);
+    const auto resets = h.Frames(DecoderCommand::ResetTimer);
+    const auto laps = h.Frames(DecoderCommand::ManualLap);
     ASSERT_EQ(4u, writes.size());
     ASSERT_EQ(4u, resets.size());
     ASSERT_EQ(4u, laps.size());
-    EXPECT_TRUE(h.Frames(kResetGpsCode).empty());
+    EXPECT_TRUE(h.Frames(DecoderCommand::ResetGps).empty());
     for (const auto& f : writes) {
         // Never before millisecond 500; the bound above leaves room for a loaded machine.
         EXPECT_GE(ArrivalMillisecond(f), 500) << f.decoder;
@@ -237,13 +232,13 @@ TEST(SyncProcedure, UnlockedGpsResetReplacesTheTimerReset) {
 
     ASSERT_TRUE(h.Click(w.SpBtWriteDtAndTm));
     ASSERT_TRUE(h.WaitIdle(kSyncTimeoutMs));
-    const auto writes = h.Frames(kSetDateTimeCode);
-    const auto gps = h.Frames(kResetGpsCode);
+    const auto writes = h.Frames(DecoderCommand::SetDateTime);
+    const auto gps = h.Frames(DecoderCommand::ResetGps);
     ASSERT_EQ(2u, writes.size());
     ASSERT_EQ(2u, gps.size());
-    EXPECT_TRUE(h.Frames(kResetTimerCode).empty());
+    EXPECT_TRUE(h.Frames(DecoderCommand::ResetTimer).empty());
     EXPECT_GE(MsBetween(writes.front(), gps.front()), 1990);
-    EXPECT_EQ(2u, h.Frames(kManualLapCode).size());
+    EXPECT_EQ(2u, h.Frames(DecoderCommand::ManualLap).size());
     EXPECT_EQ("Synchronization OK", w.LblSyncResult->text().toStdString());
 }
 
@@ -259,11 +254,11 @@ TEST(SyncProcedure, SetTimeWritesOneDecoderWithItsOffset) {
     ASSERT_TRUE(h.Click(w.SetTimeButton(2)));
     EXPECT_FALSE(w.FBusy);
     ASSERT_TRUE(h.WaitIdle(kSetTimeTimeoutMs));
-    const auto writes = h.Frames(kSetDateTimeCode);
+    const auto writes = h.Frames(DecoderCommand::SetDateTime);
     ASSERT_EQ(1u, writes.size());
     EXPECT_EQ("PITOUT", writes[0].decoder);
-    EXPECT_TRUE(h.Frames(kResetTimerCode).empty());
-    const auto laps = h.Frames(kManualLapCode);
+    EXPECT_TRUE(h.Frames(DecoderCommand::ResetTimer).empty());
+    const auto laps = h.Frames(DecoderCommand::ManualLap);
     ASSERT_EQ(3u, laps.size());
     const int64_t toRead = MsBetween(writes[0], laps.front());
     EXPECT_GE(toRead, 5040);
@@ -288,9 +283,9 @@ TEST(SyncAbort, CloseDuringTheWaitAfterTheWrite) {
     ASSERT_TRUE(h.WaitIdle(kSyncTimeoutMs));
 
     EXPECT_EQ(AbortedByUserText, w.StatusText().toStdString());
-    EXPECT_EQ(4u, h.Frames(kSetDateTimeCode).size());
-    EXPECT_TRUE(h.Frames(kResetTimerCode).empty());
-    EXPECT_TRUE(h.Frames(kManualLapCode).empty());
+    EXPECT_EQ(4u, h.Frames(DecoderCommand::SetDateTime).size());
+    EXPECT_TRUE(h.Frames(DecoderCommand::ResetTimer).empty());
+    EXPECT_TRUE(h.Frames(DecoderCommand::ManualLap).empty());
     // Judged on what exists: nothing was read.
     EXPECT_EQ(ColorRed, w.ShpSyncResult->BrushColor());
     EXPECT_EQ("Synchronization Result", w.LblSyncResult->text().toStdString());
@@ -311,7 +306,7 @@ TEST(SyncAbort, CloseDuringTheGpsLatency) {
     ASSERT_TRUE(h.WaitIdle(kReadTimeoutMs));
     EXPECT_EQ(AbortedByUserText, w.StatusText().toStdString());
     h.PumpFor(300);
-    EXPECT_TRUE(h.Frames(kResetGpsCode).empty());
+    EXPECT_TRUE(h.Frames(DecoderCommand::ResetGps).empty());
     EXPECT_FALSE(w.FAbortRequest);
     EXPECT_FALSE(w.ThreadedTimer1.Enabled());
 }
@@ -326,7 +321,7 @@ TEST(SyncAbort, GpsResetAfterItsLatency) {
     const auto after = std::chrono::steady_clock::now();
     EXPECT_GE(std::chrono::duration_cast<std::chrono::milliseconds>(after - before).count(), 100);
     ASSERT_TRUE(h.WaitIdle(kReadTimeoutMs));
-    ASSERT_TRUE(h.PumpUntil([&] { return h.Frames(kResetGpsCode).size() == 1; }, kReadTimeoutMs));
+    ASSERT_TRUE(h.PumpUntil([&] { return h.Frames(DecoderCommand::ResetGps).size() == 1; }, kReadTimeoutMs));
     EXPECT_EQ("", w.StatusText().toStdString());
 }
 
@@ -343,7 +338,7 @@ TEST(SyncFailure, DecoderHangingUpMidProcedure) {
     ASSERT_TRUE(h.Sim().Stats(1).hungUp);
 
     // Only the decoder still there was read; the program goes on and says why in the log.
-    EXPECT_EQ(1u, h.Frames(kManualLapCode).size());
+    EXPECT_EQ(1u, h.Frames(DecoderCommand::ManualLap).size());
     EXPECT_FALSE(w.TimeBox(1)->text().isEmpty());
     EXPECT_TRUE(w.TimeBox(2)->text().isEmpty());
     EXPECT_NE(std::string::npos, h.Log(2).substr(logBefore).find(" Text: ")) << h.Log(2).substr(logBefore);
