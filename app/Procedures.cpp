@@ -177,6 +177,7 @@ void TSincroviaProcedures::SendReadDateTimeAll(TDateTime t) {
     SetHourglass();
     w_.SetStatusText(kReadStatus);
     FreezePcTime(t);
+    roundStartUnixUs_ = SystemNowUs();
     SendToAllLinks([t](TTest& link) { return BuildCommandFrame(DecoderCommand::ManualLap, link.Settings(), t); });
 }
 
@@ -249,6 +250,7 @@ void TSincroviaProcedures::AbortProcedure() {
 
 void TSincroviaProcedures::ActBot3WriteDateAndTimeExecute() {
     if (!CheckDecodersReady()) return;
+    roundKind_ = RoundKind::Sync;
     ClearReadings(true);
     SetStaticTexts(kOffsetNamePart, "0", ColorWindow);
     ShowSyncResult(srIdle);
@@ -332,6 +334,7 @@ void TSincroviaProcedures::ActBotWriteDateAndTimeExecute(QAction* action) {
     bool ok = false;
     const int offsetSeconds = w_.OffsetBox(slot)->text().trimmed().toInt(&ok);
     const TDateTime when = Now() + static_cast<double>(ok ? offsetSeconds : 0) * kMsPerSecond * OneMs;
+    roundKind_ = RoundKind::SetTime;
     SetHourglass();
     w_.SetStatusText(kWriteStatus);
     if (TTest* link = w_.DecoderLink[static_cast<std::size_t>(slot - 1)]) link->SendSetDateTime(when);

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "app/Decisions.h"
+#include "app/Rounds.h"
 #include "app/SSincrovia.h"
 #include "decoder_link/Frames.h"
 #include "decoder_link/SFormCOM_TestConnessione.h"
@@ -47,6 +48,9 @@ struct TProcedureOptions {
     /// Called right after the four synchronising frames went to the ports, with the PC time
     /// (Unix microseconds) read at the alignment instant; for measurements.
     std::function<void(int64_t alignedUnixUs)> onSyncWrite;
+    /// Called once per judged round, right after the lamp shows its verdict, with the
+    /// readings the verdict was drawn from (history store, unattended runs).
+    std::function<void(const RoundResult&)> onRoundEvaluated;
 };
 
 /// The procedures of one main window.
@@ -160,11 +164,15 @@ private:
     void WaitAfterWrite(std::chrono::steady_clock::time_point sentAt);
     TSlotReading& Reading(int slot);
     void Guarded(const std::function<void()>& fn);
+    /// Hands the round just judged to TProcedureOptions::onRoundEvaluated.
+    void PublishRound(const SpreadInput& in, const SpreadVerdict& v);
 
     TSincrovia& w_;
     TProcedureOptions options_;
     int deliveryDepth_ = 0;     // receive callbacks running (a close waits for them to end)
     bool closeDeferred_ = false;
+    RoundKind roundKind_ = RoundKind::Read;  // what started the round being read
+    int64_t roundStartUnixUs_ = 0;  // PC instant its request went out
 };
 
 /// Attaches the procedures to `window` (owned by it) and returns them.

@@ -86,6 +86,30 @@ void TSincroviaProcedures::EvaluateSpread(int factor) {
     w_.LblSyncResult->adjustSize();
     w_.EdtDeltaTimeAllDecoder->SetColor(ColorOf(v.spreadBox));
     w_.EdtDeltaTimePcDecoder->SetColor(ColorOf(v.pcBox));
+    PublishRound(in, v);
+}
+
+void TSincroviaProcedures::PublishRound(const SpreadInput& in, const SpreadVerdict& v) {
+    if (!options_.onRoundEvaluated) return;
+    RoundResult round;
+    round.kind = roundKind_;
+    round.startUnixUs = roundStartUnixUs_;
+    round.pcTimeOnRead = in.pcTimeOnRead;
+    round.threshold = in.threshold;
+    round.verdict = w_.LblSyncResult->text().toStdString();
+    for (int slot = 1; slot <= SlotCount; ++slot) {
+        const auto i = static_cast<std::size_t>(slot - 1);
+        RoundReading& r = round.readings[i];
+        r.decoder = kSlotDecoderNames[i];
+        r.port = w_.PortList(slot)->currentText().toStdString();
+        r.firmware = w_.FirmwareVer[i];
+        if (w_.DecoderLink[i] == nullptr) continue;
+        r.status = in.readingValid[i] ? ReadingStatus::Ok : ReadingStatus::NoReply;
+        if (in.readingValid[i]) r.decoderTime = in.readingTime[i];
+        r.requestUnixUs = round.startUnixUs;
+    }
+    if (v.result != srOK) round.reason = "the spread or the PC difference is outside the threshold";
+    options_.onRoundEvaluated(round);
 }
 
 void TSincroviaProcedures::ActBotCalcDifExecute() {
@@ -96,6 +120,7 @@ void TSincroviaProcedures::ActBotCalcDifExecute() {
 void TSincroviaProcedures::ActBot2ReadDateAndTimeExecute() {
     ClearReadings(true);
     ShowSyncResult(srIdle);
+    roundKind_ = RoundKind::Read;
     SendReadDateTimeAll(Now());
     w_.ThreadedTimer1.SetInterval(StepFinishQuickRead);
     w_.ThreadedTimer1.SetEnabled(true);
