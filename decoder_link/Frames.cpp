@@ -137,4 +137,22 @@ std::string HexBytes(std::string_view bytes) {
     return out;
 }
 
+int64_t TransmissionUs(std::size_t bytes, const LineCharacter& line) {
+    if (line.baud == 0) return 0;
+    // Counted in half bits, so that one and a half stop bits stay exact.
+    constexpr int64_t kHalfBitsPerBit = 2;
+    constexpr int64_t kStartHalfBits = 2;
+    constexpr int64_t kOneAndAHalfStopCode = 1;
+    constexpr int64_t kTwoStopCode = 2;
+    constexpr int64_t kUsPerSecond = 1'000'000;
+    const int64_t stopHalfBits = line.stopBitsCode == kOneAndAHalfStopCode ? 3
+                                 : line.stopBitsCode == kTwoStopCode      ? 4
+                                                                          : 2;
+    const int64_t halfBits =
+        kStartHalfBits + kHalfBitsPerBit * (line.dataBits + (line.parity ? 1 : 0)) + stopHalfBits;
+    const int64_t totalHalfBits = halfBits * static_cast<int64_t>(bytes);
+    const int64_t denominator = kHalfBitsPerBit * int64_t{line.baud};
+    return (totalHalfBits * kUsPerSecond + denominator / 2) / denominator;
+}
+
 }  // namespace sincrovia

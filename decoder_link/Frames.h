@@ -4,6 +4,7 @@
 // the bytes to its port and the line to its log.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -65,6 +66,19 @@ BuiltFrame BuildCommandFrame(DecoderCommand command, const LinkSettings& setting
 
 /// Cmd 3 carrying the date and whole seconds of `when` (milliseconds are not sent).
 BuiltFrame BuildSetDateTimeFrame(const LinkSettings& settings, TDateTime when);
+
+/// The shape of one character on a serial line, for its transmission time.
+struct LineCharacter {
+    uint32_t baud = 0;        ///< bits per second; 0: no line to cross (time 0)
+    uint8_t dataBits = 8;     ///< data bits
+    bool parity = false;      ///< a parity bit follows the data
+    uint8_t stopBitsCode = 0; ///< 0 one stop bit, 1 one and a half, 2 two
+};
+
+/// How long `bytes` characters take on the line, in microseconds, rounded to the nearest:
+/// a start bit, the data bits, the parity bit and the stop bits each, at `baud`. A frame is
+/// taken by the decoder when its last byte has arrived, this long after its first left.
+int64_t TransmissionUs(std::size_t bytes, const LineCharacter& line);
 
 /// The frame of a deferred reset request (sent without log line) and whether the link must
 /// set its reference time to the PC clock just before sending it.

@@ -128,5 +128,20 @@ TEST(Frames, ReaderIdThatIsNotANumberIsRefused) {
     EXPECT_THROW(BuildCommandFrame(DecoderCommand::ResetTimer, Settings("1x", true), 0), ConversionError);
 }
 
+TEST(Frames, TransmissionTimeOfAFrame) {
+    struct Case {
+        const char* legend;
+        std::size_t bytes;
+        LineCharacter line;
+        int64_t expectedUs;
+    };
+    const Case cases[] = {
+        {"the set-time frame at the link's 115000 baud, 8N1", 16, {115000, 8, false, 0}, 1391},
+        {"parity and two stop bits: 12 bits a byte", 16, {115000, 8, true, 2}, 1670},
+        {"one and a half stop bits at 9600", 1, {9600, 8, false, 1}, 1094},
+        {"no line", 16, {0, 8, false, 0}, 0},
+    };
+    for (const Case& c : cases) EXPECT_EQ(TransmissionUs(c.bytes, c.line), c.expectedUs) << c.legend;
+}
 }  // namespace
 }  // namespace sincrovia
