@@ -330,6 +330,27 @@ TEST_F(SimulatorLine, SilentDecoderLogsButNeverAnswers) {
     EXPECT_EQ(0u, simulator_.Stats(0).passagesSent);
 }
 
+TEST_F(SimulatorLine, FramesAreTakenWhenTheirLastByteHasCrossedTheLine) {
+    // Two 9-byte reset frames written at once: at 9600 baud, 8N1, each takes 9.4 ms on the
+    // line and the second queues behind the first; with baud=0 both are taken at the read.
+    const int64_t frameUs = 9 * 10 * 1'000'000LL / 9600;
+    ASSERT_TRUE(Start({"SLOW:baud=9600", "FAST:baud=0"}));
+    for (std::size_t decoder = 0; decoder < 2; ++decoder) {
+        const int fd = Open(decoder);
+        const int64_t before = PcNowUs();
+        WriteAll(fd, Cmd(7) + Cmd(7));
+        ASSERT_TRUE(simulator_.WaitForArrivals(2 * (decoder + 1), kAnswerTimeoutMs));
+        const auto arrivals = simulator_.Arrivals();
+        const int64_t first = arrivals[2 * decoder].unixUs, second = arrivals[2 * decoder + 1].unixUs;
+        const int64_t expectedGap = decoder == 0 ? frameUs : 0;
+        EXPECT_GE(first - before, expectedGap) << simulator_.PortName(decoder);
+        EXPECT_GE(second - first, expectedGap) << simulator_.PortName(decoder);
+        if (decoder == 1) {
+            EXPECT_LT(second - first, 1000) << "no byte time with baud=0";
+        }
+    }
+}
+
 struct ResetCase {
     const char* legend;
     const char* decoder;

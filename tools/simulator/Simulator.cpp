@@ -15,6 +15,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "decoder_link/Frames.h"
 #include "serial/PortNames.h"
 #include "tools/simulator/DecoderClock.h"
 
@@ -66,6 +67,12 @@ struct Simulator::Decoder {
         int64_t dueMonoUs;
         ByteString bytes;
     };
+    /// A frame read from the line but still crossing it at the line's speed.
+    struct Incoming {
+        int64_t dueMonoUs;  // when its last byte has arrived
+        int64_t takenPcUs;  // the same instant on the PC clock
+        CommandFrame frame;
+    };
     explicit Decoder(const DecoderConfig& c)
         : config(c), clock(PcNowUs(), c.offsetMs, c.driftPpm) {}
 
@@ -81,6 +88,8 @@ struct Simulator::Decoder {
     uint8_t lastReaderId = 1;
     uint32_t passageNumber = 0;
     std::vector<Pending> pending;  // sorted by due time
+    std::vector<Incoming> incoming;  // in line order, so sorted by due time
+    int64_t lineBusyUntilPcUs = 0;   // the last byte of the frames read so far arrives then
     int64_t nextPassageMonoUs = kNever;
     int64_t nextGarbageMonoUs = kNever;
     int64_t hangupMonoUs = kNever;
@@ -317,6 +326,7 @@ void Simulator::CloseLine(Decoder& d, const std::string& why) {
     RemoveOwnLink(d.linkPath, d.slavePath);
     d.open = false;
     d.pending.clear();
+    d.incoming.clear();
     if (!why.empty()) {
         d.stats.hungUp = true;
         Report(d.config.name + ": " + why);
@@ -324,6 +334,9 @@ void Simulator::CloseLine(Decoder& d, const std::string& why) {
 }
 
 void Simulator::Queue(Decoder& d, ByteString bytes, int64_t dueMonoUs) {
+    // The bytes start to leave at `dueMonoUs`; a pseudo-terminal delivers them at once, so they
+    // are written when the last one would have reached the PC.
+    dueMonoUs += LineTimeUs(d, bytes.size());
     const auto at = std::upper_bound(
         d.pending.begin(), d.pending.end(), dueMonoUs,
         [](int64_t due, const Decoder::Pending& p) { return due < p.dueMonoUs; });
@@ -402,6 +415,32 @@ void Simulator::HandleFrame(Decoder& d, const CommandFrame& frame, int64_t arriv
     }
 }
 
+int64_t Simulator::LineTimeUs(const Decoder& d, std::size_t bytes) {
+    return TransmissionUs(bytes, LineCharacter{d.config.baud, 8, false, 0});
+}
+
+void Simulator::TakeFrame(Decoder& d, const CommandFrame& frame, int64_t takenPcUs) {
+    ArrivalEntry entry{takenPcUs, d.config.name, frame.bytes};
+    if (arrivalSink_) arrivalSink_(entry);
+    if (recordArrivals_) arrivals_.push_back(std::move(entry));
+    HandleFrame(d, frame, takenPcUs);
+}
+
+bool Simulator::TakeDueFrames(int64_t nowMonoUs) {
+    bool any = false;
+    for (auto& dp : decoders_) {
+        Decoder& d = *dp;
+        std::size_t done = 0;
+        for (; done < d.incoming.size() && d.incoming[done].dueMonoUs <= nowMonoUs; ++done) {
+            TakeFrame(d, d.incoming[done].frame, d.incoming[done].takenPcUs);
+            any = true;
+            if (!d.open) return any;  // the frame's handling closed the line (and cleared the queue)
+        }
+        d.incoming.erase(d.incoming.begin(), d.incoming.begin() + static_cast<std::ptrdiff_t>(done));
+    }
+    return any;
+}
+
 // Writes every answer whose time has come. Nobody may be reading the line (the port is
 // closed): then the bytes are lost, as on a real line, rather than piled up for later.
 void Simulator::Flush(Decoder& d, int64_t nowMonoUs) {
@@ -463,6 +502,7 @@ int64_t Simulator::NextDueMonoUs() const {
         if (!d->open) continue;
         next = std::min({next, d->hangupMonoUs, d->nextPassageMonoUs, d->nextGarbageMonoUs});
         if (!d->pending.empty()) next = std::min(next, d->pending.front().dueMonoUs);
+        if (!d->incoming.empty()) next = std::min(next, d->incoming.front().dueMonoUs);
     }
     return next;
 }
@@ -533,18 +573,28 @@ void Simulator::Loop() {
         }
         std::lock_guard lock(mutex_);
         if (stopping_) return;
+        bool taken = false;
         for (Chunk& chunk : chunks) {
             Decoder& d = *chunk.decoder;
-            for (const CommandFrame& frame : d.reader.Feed(chunk.bytes)) {
-                ArrivalEntry entry{chunk.pcUs, d.config.name, frame.bytes};
-                if (arrivalSink_) arrivalSink_(entry);
-                if (recordArrivals_) arrivals_.push_back(std::move(entry));
-                HandleFrame(d, frame, chunk.pcUs);
+            for (CommandFrame& frame : d.reader.Feed(chunk.bytes)) {
+                if (d.config.baud == 0) {
+                    TakeFrame(d, frame, chunk.pcUs);
+                    taken = true;
+                    continue;
+                }
+                // A pseudo-terminal hands over a whole frame at once; a real line brings its
+                // last byte only after every byte before it, and frames queue behind each other.
+                const int64_t startPcUs = std::max(chunk.pcUs, d.lineBusyUntilPcUs);
+                const int64_t takenPcUs = startPcUs + LineTimeUs(d, frame.bytes.size());
+                d.lineBusyUntilPcUs = takenPcUs;
+                const int64_t dueMono = MonoNowUs() + (takenPcUs - PcNowUs());
+                d.incoming.push_back(Decoder::Incoming{dueMono, takenPcUs, std::move(frame)});
             }
         }
         for (Decoder* d : failed) CloseLine(*d, "line failed");
+        taken = TakeDueFrames(MonoNowUs()) || taken;
         RunTimers(MonoNowUs());
-        if (!chunks.empty()) arrived_.notify_all();
+        if (taken) arrived_.notify_all();
     }
 }
 

@@ -23,7 +23,7 @@ namespace sincrovia::sim {
 
 /// One frame received by a decoder.
 struct ArrivalEntry {
-    int64_t unixUs = 0;   ///< PC clock right after the read that completed the frame
+    int64_t unixUs = 0;   ///< PC clock when the frame's last byte arrived (read instant + byte time)
     std::string decoder;  ///< the decoder's name
     ByteString bytes;     ///< the frame
 };
@@ -103,6 +103,12 @@ private:
     struct Decoder;
     void Loop();
     void HandleFrame(Decoder& d, const CommandFrame& frame, int64_t arrivalPcUs);
+    /// How long `bytes` take on the decoder's line (0 with baud=0).
+    static int64_t LineTimeUs(const Decoder& d, std::size_t bytes);
+    /// Logs a frame whose last byte has arrived and lets the decoder act on it.
+    void TakeFrame(Decoder& d, const CommandFrame& frame, int64_t takenPcUs);
+    /// Takes every frame that has finished crossing its line; true when any was taken.
+    bool TakeDueFrames(int64_t nowMonoUs);
     void Queue(Decoder& d, ByteString bytes, int64_t dueMonoUs);
     void SendPassage(Decoder& d, uint8_t readerId, uint32_t transponder, int64_t pcUs,
                      int64_t dueMonoUs);

@@ -18,6 +18,7 @@ constexpr int kMaxDelayMs = 60'000;
 constexpr double kMaxPassagesPerMinute = 6'000.0;
 constexpr double kMaxGarbagePerSecond = 100'000.0;
 constexpr double kMaxHangupSeconds = 7.0 * 86'400;
+constexpr int64_t kMaxBaud = 4'000'000;
 
 bool ParseInteger(std::string_view text, int64_t lo, int64_t hi, int64_t& out) {
     if (!text.empty() && text.front() == '+') text.remove_prefix(1);
@@ -96,6 +97,9 @@ std::string ApplyKey(std::string_view key, std::string_view value, DecoderConfig
     } else if (key == "hangup") {
         if (!ParseReal(value, 0.0, kMaxHangupSeconds, x)) return bad("seconds, 0 for never");
         config.hangupSeconds = x;
+    } else if (key == "baud") {
+        if (!ParseInteger(value, 0, kMaxBaud, n)) return bad("0..4000000 bits per second, 0 for no byte time");
+        config.baud = static_cast<uint32_t>(n);
     } else if (key == "gps") {
         if (!ParseFlag(value, flag)) return bad("0 or 1");
         config.gps = flag;
@@ -252,6 +256,9 @@ Keys per decoder (after NAME:, separated by commas):
   garbage=N        random bytes sent per second (default 0)
   hangup=S         after S seconds close the line and remove the link (default 0: never)
   gps=0|1          1: after Cmd 55 offset and drift become 0 (default 0)
+  baud=N           line speed, 8N1: a frame is taken (and logged) once its last byte would
+                   have arrived, and a reply's last byte leaves that much after its first
+                   (default 115200; 0: no byte time)
 
 Example:
   sincrovia-decoder-sim --log arrivals.log PITIN:offset=1700 PITOUT:offset=-800,drift=40 \

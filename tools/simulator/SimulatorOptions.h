@@ -16,6 +16,10 @@ inline constexpr std::size_t kMaxDecoders = 4;
 /// Firmware version a decoder reports unless told otherwise.
 inline constexpr std::string_view kDefaultFirmware = "6.33.1";
 
+/// Speed of a decoder's serial line, 8N1: a frame is taken once its last byte would have
+/// crossed it.
+inline constexpr uint32_t kDefaultLineBaud = 115200;
+
 /// Behaviour of one simulated decoder.
 struct DecoderConfig {
     std::string name;                          ///< virtual port name (the link's file name)
@@ -31,6 +35,7 @@ struct DecoderConfig {
     double garbagePerSecond = 0.0;             ///< random bytes sent per second
     double hangupSeconds = 0.0;                ///< close the line after this long (0: never)
     bool gps = false;                          ///< a GPS reset makes the clock follow true time
+    uint32_t baud = kDefaultLineBaud;          ///< line speed for the frames' byte time (0: none)
 };
 
 /// What the command line asks for.
