@@ -17,6 +17,7 @@
 #include <QVBoxLayout>
 
 #include "app/Icons.h"
+#include "app/Procedures.h"
 #include "util/ByteString.h"
 #include "util/DesktopServices.h"
 
@@ -34,6 +35,7 @@ constexpr int kDefaultFontPx = 11;
 constexpr int kTabFontPx = 13;
 constexpr int kLogHeight = 137;
 constexpr int kLogFontPx = 11;
+constexpr int kPcClockLineFontPx = 11;
 
 // Slot group geometry.
 constexpr int kSlotFrameTop = 1;
@@ -489,6 +491,14 @@ void TSincrovia::BuildControlPanel(QWidget* page) {
     FrameDigitalWatch1 = new TFrameDigitalWatch(page);
     FrameDigitalWatch1->setObjectName("FrameDigitalWatch1");
     FrameDigitalWatch1->setGeometry(793, 273, 198, 47);
+    LblPcClockStatus = new QLabel(page);
+    LblPcClockStatus->setObjectName("LblPcClockStatus");
+    LblPcClockStatus->setGeometry(760, 322, 231, 18);
+    LblPcClockStatus->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    ApplyStyle(LblPcClockStatus, {kPcClockLineFontPx, ColorNavy, false});
+    PcClockWatch = new TPcClockWatch(this, LblPcClockStatus, [this](const std::string& text) {
+        for (int slot = 1; slot <= SlotCount; ++slot) MemoLines(slot)->AddLine(LogStamp(Now()) + text);
+    });
 
     // Threshold and result frame.
     AddFrame(page, QRect(8, 348, 984, 84));
@@ -674,6 +684,7 @@ void TSincrovia::FormShow() {
     if (startupWarningEnabled_ && !IsDeveloperWorkstation()) PostAppMessage(StartupWarningParam, StartupWarningParam);
     ShowThreshold(CmbMaxErrSync->currentText());
     FrameDigitalWatch1->StartClock(true);
+    PcClockWatch->Start();
 }
 
 void TSincrovia::closeEvent(QCloseEvent* event) {

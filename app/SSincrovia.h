@@ -30,6 +30,7 @@
 #include <string>
 #include <vector>
 
+#include "app/PcClockWatch.h"
 #include "decoder_link/SFormCOM_TestConnessione.h"
 #include "display/DigWatchFrame.h"
 #include "serial/ThdTimer.h"
@@ -252,6 +253,8 @@ public:
     QRadioButton* ChkBoxResetTimerKivoAfter = nullptr;    ///< reset reader after synchronising
     QRadioButton* ChkBoxCmd55ReseGPSKivoAfter = nullptr;  ///< reset GPS after synchronising
     TFrameDigitalWatch* FrameDigitalWatch1 = nullptr;  ///< the PC clock display
+    QLabel* LblPcClockStatus = nullptr;             ///< "PC clock: ..." under the display
+    TPcClockWatch* PcClockWatch = nullptr;          ///< keeps that line and finds clock steps
     QTabWidget* PgctrlMultiSync = nullptr;          ///< the page control
     QWidget* PageControlPanel = nullptr;            ///< page "Control panel"
     QWidget* PageComMessage = nullptr;              ///< page "Com Message"
