@@ -11,6 +11,7 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include <algorithm>
 #include <thread>
 
 #include "util/MainThread.h"
@@ -287,12 +288,22 @@ void TSincroviaProcedures::AlignAndWrite() {
     const auto frameAt = [](TTest& link, int64_t unixMs) {
         return BuildSetDateTimeFrame(link.Settings(), UnixMsToDateTime(unixMs));
     };
-    const int64_t planned = PlannedAlignmentUnixMs(SystemNowUs() / kUsPerMs);
+    // Each decoder takes the frame when its last byte arrives: the writes leave early by the
+    // longest frame's time on its line, so that the decoders take the second at millisecond 500
+    // by their side of the line. Every instant below is that arrival instant.
+    int64_t leadUs = 0;
+    if (options_.alignAtDecoder) {
+        for (Outgoing& o : out) {
+            const ByteString probe = frameAt(*o.link, SystemNowUs() / kUsPerMs).bytes;
+            leadUs = std::max(leadUs, TransmissionUs(probe.size(), o.link->LineShape()));
+        }
+    }
+    const int64_t planned = PlannedAlignmentUnixMs((SystemNowUs() + leadUs) / kUsPerMs);
     for (Outgoing& o : out) o.bytes = frameAt(*o.link, planned).bytes;
 
     int64_t nowUs = 0;
     for (;;) {
-        nowUs = SystemNowUs();
+        nowUs = SystemNowUs() + leadUs;
         const auto ms = static_cast<int>(FloorDiv(nowUs, kUsPerMs) - FloorDiv(nowUs, kUsPerSecond) * kMsPerSecond);
         if (IsAlignmentInstant(ms)) break;
     }
@@ -300,7 +311,7 @@ void TSincroviaProcedures::AlignAndWrite() {
     if (FloorDiv(nowMs, kMsPerSecond) != FloorDiv(planned, kMsPerSecond))
         for (Outgoing& o : out) o.bytes = frameAt(*o.link, nowMs).bytes;  // the spin overran its second
     for (Outgoing& o : out) o.link->WriteFrame(o.bytes);
-    if (options_.onSyncWrite) options_.onSyncWrite(nowUs);
+    if (options_.onSyncWrite) options_.onSyncWrite(nowUs - leadUs);
     std::this_thread::sleep_for(kAfterWriteNap);
 
     for (Outgoing& o : out) {

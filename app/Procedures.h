@@ -46,8 +46,11 @@ struct TProcedureOptions {
     /// Folder of "MemCom.set"; empty: the folder of the program file.
     std::string settingsFolder;
     /// Called right after the four synchronising frames went to the ports, with the PC time
-    /// (Unix microseconds) read at the alignment instant; for measurements.
+    /// (Unix microseconds) at which they were written; for measurements.
     std::function<void(int64_t alignedUnixUs)> onSyncWrite;
+    /// Whether the synchronising writes leave early by the frames' time on the line, so that
+    /// the decoders take them at millisecond 500 (off: the first byte leaves at 500).
+    bool alignAtDecoder = true;
     /// Called once per judged round, right after the lamp shows its verdict, with the
     /// readings the verdict was drawn from (history store, unattended runs).
     std::function<void(const RoundResult&)> onRoundEvaluated;

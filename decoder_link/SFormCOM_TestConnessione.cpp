@@ -404,6 +404,12 @@ void TTest::SendFrame(const ByteString& frame, const std::string& tag, const std
     LogSentFrame(tag, logLine);
 }
 
+LineCharacter TTest::LineShape() const {
+    constexpr uint8_t kNoParity = 0;
+    const TSerialPortNG& port = *serialPort_;
+    return LineCharacter{port.BaudRate(), port.DataBits(), port.ParityType() != kNoParity, port.StopBits()};
+}
+
 void TTest::WriteFrame(const ByteString& frame) { serialPort_->SendText(frame); }
 
 void TTest::LogSentFrame(const std::string& tag, const std::string& logLine) {

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "decoder_link/Frames.h"
 #include "decoder_link/LinkSettings.h"
 #include "decoder_link/PassageList.h"
 #include "decoder_link/Reception.h"
@@ -139,6 +140,9 @@ public:
     TTestView* View() const { return view_.get(); }
     /// The serial port component of the link.
     TSerialPortNG& SerialPort() { return *serialPort_; }
+    /// The shape of a character on the link's line (speed, data, parity and stop bits), for
+    /// the time a frame takes on it.
+    LineCharacter LineShape() const;
     /// Hands a built frame to the port at once, without logging (for frames that must leave
     /// several links back to back; log each with LogSentFrame afterwards).
     void WriteFrame(const ByteString& frame);
