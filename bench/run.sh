@@ -20,6 +20,8 @@ build="$root/build/release"
 ticks="${TIMER_TICKS:-500}"
 
 cd "$root"
+# A fresh machine has neither the compiler nor the benchmark libraries yet.
+bash scripts/deps.sh build bench
 # The window is asked for explicitly: a cache configured once without it would keep it off.
 cmake --preset release -DSINCROVIA_GUI=ON >/dev/null
 cmake --build "$build" --target bench_cutter bench_version timer_period bench_sync bench_latency \
