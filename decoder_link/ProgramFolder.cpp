@@ -9,9 +9,10 @@ namespace sincrovia {
 
 namespace {
 
+/// `folder` ending in a separator of the kind it already uses (Windows takes both).
 std::string WithSeparator(std::string folder) {
-    const char separator = static_cast<char>(std::filesystem::path::preferred_separator);
-    if (!folder.empty() && folder.back() != '/' && folder.back() != separator) folder += separator;
+    const char separator = folder.find('\\') != std::string::npos ? '\\' : '/';
+    if (!folder.empty() && folder.back() != '/' && folder.back() != '\\') folder += separator;
     return folder;
 }
 

@@ -21,6 +21,8 @@ TEST(ProgramFolder, FilesStayBesideAWritableProgramElseGoToTheUsersFolder) {
         {"installed in /usr/bin", "/usr/bin/", false, "/home/t/.config/", "/home/t/.config/sincrovia/"},
         {"user base given without its separator", "/usr/bin/", false, "/home/t/.local/share",
          "/home/t/.local/share/sincrovia/"},
+        {"a Windows user folder keeps its backslashes", "C:\\Program Files\\Sincrovia\\", false,
+         "C:\\Users\\t\\AppData\\Roaming", "C:\\Users\\t\\AppData\\Roaming\\sincrovia\\"},
     };
     for (const Case& c : cases)
         EXPECT_EQ(ChooseFilesFolder(c.program, c.writable, c.userBase), c.expected) << c.legend;
