@@ -55,7 +55,7 @@ void WriteReadingsCsv(const std::vector<StoredRound>& rounds, std::ostream& out)
         const std::string head = std::to_string(r.id) + ',' + UtcText(r.startUnixUs) + ',' + Field(r.kind) + ',' +
                                  Field(r.thresholdMs) + ',' + Field(r.verdict) + ',' + Field(r.reason) + ',' +
                                  Field(r.pcClockStatus) + ',';
-        if (r.readings.empty()) out << head << ",,,,,,,,,," << kLineEnd;
+        if (r.readings.empty()) out << head << ",,,,,,,,," << kLineEnd;
         for (const StoredReading& x : r.readings)
             out << head << x.slot << ',' << Field(x.decoder) << ',' << Field(x.port) << ',' << Field(x.firmware) << ','
                 << Field(x.requestUnixUs) << ',' << Field(x.arrivalUnixUs) << ',' << Field(x.decoderTime) << ','
