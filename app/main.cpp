@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "app/HistoryTab.h"
 #include "app/LinkTestWindow.h"
 #include "app/Procedures.h"
 #include "app/QtDesktop.h"
@@ -113,7 +114,7 @@ int main(int argc, char* argv[]) {
     sincrovia::SingleInstanceGuard guard;
     if (!screenshotFile.isEmpty() || sincrovia::PassSingleInstanceCheck(guard, services.IsDeveloperWorkstation)) {
         sincrovia::TSincrovia window(services);
-        sincrovia::AttachProcedures(window);
+        sincrovia::AttachProcedures(window, sincrovia::AttachHistory(window));
         if (!screenshotFile.isEmpty()) {
             exitCode = SaveScreenshot(window, screenshotFile);
         } else {
