@@ -131,7 +131,12 @@ THistoryTab::THistoryTab(TSincrovia& window, const std::string& storePath)
     setObjectName("TabShHistory");
     Build();
     ShowMessages();
-    Refresh();
+    RefreshForecast();
+}
+
+void THistoryTab::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (stale_) Refresh();
 }
 
 THistoryTab::~THistoryTab() = default;
@@ -237,7 +242,11 @@ void THistoryTab::Refresh() {
     const auto rounds = store_->RoundsBetween(from, to);
     FillChart(rounds, ChartHistory->chart());
     FillTable(store_->LastRounds(HistoryTableRounds));
+    stale_ = false;
+    RefreshForecast();
+}
 
+void THistoryTab::RefreshForecast() {
     fits_ = history::FitDrift(store_->OffsetsSinceLastWrite());
     QStringList lines;
     for (const auto& f : fits_) {
@@ -254,7 +263,10 @@ void THistoryTab::Refresh() {
 
 void THistoryTab::FillChart(const std::vector<history::StoredRound>& day, QChart* chart) const {
     chart->removeAllSeries();
-    for (QAbstractAxis* axis : chart->axes()) chart->removeAxis(axis);
+    for (QAbstractAxis* axis : chart->axes()) {
+        chart->removeAxis(axis);  // hands the axis back to us
+        delete axis;
+    }
     chart->setTitle("Offset to the PC (ms)");
     std::map<std::string, QLineSeries*> series;
     double sum = 0, lo = 0, hi = 0;
@@ -343,7 +355,13 @@ void THistoryTab::FillTable(const std::vector<history::StoredRound>& last) {
 
 void THistoryTab::RecordRound(const RoundResult& round) {
     store_->Append(ToStoredRound(round));
-    Refresh();
+    // The plot and the table wait until the tab is looked at; the forecast is needed now.
+    if (isVisible()) {
+        Refresh();
+    } else {
+        stale_ = true;
+        RefreshForecast();
+    }
     if (round.kind == RoundKind::Check) WarnIfCrossingNear(round);
 }
 
@@ -359,7 +377,7 @@ void THistoryTab::WarnIfCrossingNear(const RoundResult& round) {
     w_.LblSyncResult->adjustSize();
     store_->AmendLast(warning, forecastLine_.toStdString());
     Memo(QString(warning) + ": " + forecastLine_);
-    FillTable(store_->LastRounds(HistoryTableRounds));
+    if (isVisible()) FillTable(store_->LastRounds(HistoryTableRounds));
     ShowMessages();
 }
 

@@ -59,6 +59,8 @@ public:
     void RecordRound(const RoundResult& round);
     /// Reloads the chosen day, the last rounds, the drift rates and the forecast.
     void Refresh();
+    /// Reloads the drift rates and the forecast only.
+    void RefreshForecast();
     /// Writes the report of `day` as PDF and the day's readings as CSV; false (and a memo
     /// line) when a file cannot be written.
     bool ExportReport(const QDate& day, const QString& pdfPath, const QString& csvPath);
@@ -82,6 +84,9 @@ public:
     QPlainTextEdit* MmHistory = nullptr;    ///< the store's messages
     QTimer WatchTimer;                      ///< the watch's interval
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
     void Build();
     void ShowMessages();
@@ -98,6 +103,7 @@ private:
     std::unique_ptr<history::HistoryStore> store_;
     std::vector<history::DriftFit> fits_;
     QString forecastLine_;
+    bool stale_ = true;  // the plot and the table wait for the tab to be shown
 };
 
 /// Adds the "History" tab to `window` with its store (`storePath`, or Sincrovia.db beside the

@@ -129,13 +129,6 @@ void HistoryStore::Close() {
     db_ = nullptr;
 }
 
-bool HistoryStore::Exec(const char* sql) {
-    const int rc = sqlite3_exec(db_, sql, nullptr, nullptr, nullptr);
-    if (rc == SQLITE_OK) return true;
-    HandleFailure(rc);
-    return false;
-}
-
 bool HistoryStore::OpenFile() {
     Close();
     const int flags = mode_ == OpenMode::ReadOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;

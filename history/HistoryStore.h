@@ -97,7 +97,6 @@ private:
     void SetAside(const std::string& why);
     bool EnsureSchema();
     bool WriteRound(StoredRound& round);
-    bool Exec(const char* sql);
     bool HandleFailure(int rc);
     std::vector<StoredRound> QueryRounds(const char* sql, int64_t a, int64_t b);
 
