@@ -4,16 +4,14 @@
 #include <string>
 #include <vector>
 
+#include "HistoryCommand.h"
 #include "decoder_link/DecoderConsole.h"
-#include "history/HistoryCsv.h"
 #include "util/PlatformDesktop.h"
 
 int main(int argc, char** argv) {
     // Message boxes, beeps and sounds of the link through the system where it has them.
     sincrovia::SetDesktop(&sincrovia::PlatformDesktop());
     const std::vector<std::string> args(argv + 1, argv + argc);
-    // The history lives in a library of its own, which the decoder link knows nothing about.
-    if (!args.empty() && args.front() == "history")
-        return sincrovia::history::RunHistoryConsole({args.begin() + 1, args.end()}, std::cout, std::cerr);
+    if (!args.empty() && args.front() == "history") return RunConsoleHistory({args.begin() + 1, args.end()}, std::cout, std::cerr);
     return sincrovia::RunDecoderConsole(args, {std::cin, std::cout, std::cerr});
 }
