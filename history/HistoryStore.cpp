@@ -1,5 +1,7 @@
 #include "history/HistoryStore.h"
 
+#include "history/Checkpointer.h"
+
 #include <sqlite3.h>
 
 #include <algorithm>
@@ -19,6 +21,9 @@ namespace {
 /// Longest wait for a lock held by another reader of the file (the console): the window
 /// must not stall on it.
 constexpr int kBusyTimeoutMs = 10;
+/// Pages in the write-ahead log that make the checkpoint thread copy it into the file
+/// (SQLite's own automatic checkpoint uses the same figure).
+constexpr int kCheckpointPages = 1000;
 constexpr int64_t kUsPerSecond = 1'000'000;
 constexpr char kCorruptInfix[] = ".corrupt-";
 /// Suffixes of SQLite's companion files in WAL mode.
@@ -125,8 +130,15 @@ HistoryStore::~HistoryStore() { Close(); }
 std::vector<std::string> HistoryStore::TakeMessages() { return std::exchange(messages_, {}); }
 
 void HistoryStore::Close() {
+    checkpointer_.reset();
     if (db_ != nullptr) sqlite3_close_v2(db_);
     db_ = nullptr;
+}
+
+int HistoryStore::WalGrew(void* self, sqlite3* /*db*/, const char* /*name*/, int pages) {
+    auto* store = static_cast<HistoryStore*>(self);
+    if (pages >= kCheckpointPages && store->checkpointer_) store->checkpointer_->Request();
+    return SQLITE_OK;
 }
 
 bool HistoryStore::OpenFile() {
@@ -198,6 +210,9 @@ bool HistoryStore::EnsureSchema() {
             return false;
         }
     }
+    // This thread only appends to the log; the checkpoint thread moves it into the file.
+    checkpointer_ = std::make_unique<Checkpointer>(path_);
+    sqlite3_wal_hook(db_, &HistoryStore::WalGrew, this);
     return true;
 }
 

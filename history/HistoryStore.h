@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -13,6 +14,8 @@
 struct sqlite3;
 
 namespace sincrovia::history {
+
+class Checkpointer;
 
 /// File name of the store.
 inline constexpr char kStoreFileName[] = "Sincrovia.db";
@@ -100,9 +103,12 @@ private:
     bool HandleFailure(int rc);
     std::vector<StoredRound> QueryRounds(const char* sql, int64_t a, int64_t b);
 
+    static int WalGrew(void* self, sqlite3* db, const char* name, int pages);
+
     std::string path_;
     OpenMode mode_;
     sqlite3* db_ = nullptr;
+    std::unique_ptr<Checkpointer> checkpointer_;  // read-write stores only
     std::vector<std::string> messages_;
     std::vector<StoredRound> session_;  // this session's rounds, written or not
     std::size_t written_ = 0;           // session_[0, written_) are in the file

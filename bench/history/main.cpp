@@ -111,6 +111,7 @@ int main(int argc, char** argv) {
                               std::chrono::system_clock::now().time_since_epoch())
                               .count();
     sincrovia::history::LocalDayBounds(sincrovia::history::LocalDayOf(nowUs), todayFrom, todayTo);
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);  // each figure shows as soon as it is measured
     std::vector<double> storeMs;
     storeMs.reserve(kDays * kRoundsPerDay);
     {
@@ -138,6 +139,7 @@ int main(int argc, char** argv) {
              reference, "p99 < 2 ms", kStoreTargetMs);
 
     sincrovia::TSincrovia window;
+    window.SetStartupWarningEnabled(false);
     window.show();
     { sincrovia::history::HistoryStore empty(emptyPath); }
     std::vector<double> emptyMs, seasonMs;
