@@ -53,7 +53,11 @@ void Checkpointer::Loop() {
         if (stop_) break;
         pending_ = false;
         lock.unlock();
-        if (db != nullptr) sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+        if (db != nullptr) {
+            // A connection learns that the file is in WAL mode only once it has read it.
+            sqlite3_exec(db, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr);
+            sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+        }
         lock.lock();
         ++completed_;
     }

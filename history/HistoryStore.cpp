@@ -24,6 +24,9 @@ constexpr int kBusyTimeoutMs = 10;
 /// Pages in the write-ahead log that make the checkpoint thread copy it into the file
 /// (SQLite's own automatic checkpoint uses the same figure).
 constexpr int kCheckpointPages = 1000;
+/// The checkpoint thread catches up between rounds; should writes come without a pause (a
+/// bulk import), the log is checkpointed by the writer itself at this size.
+constexpr int kInlineCheckpointPages = 10 * kCheckpointPages;
 constexpr int64_t kUsPerSecond = 1'000'000;
 constexpr char kCorruptInfix[] = ".corrupt-";
 /// Suffixes of SQLite's companion files in WAL mode.
@@ -135,9 +138,12 @@ void HistoryStore::Close() {
     db_ = nullptr;
 }
 
-int HistoryStore::WalGrew(void* self, sqlite3* /*db*/, const char* /*name*/, int pages) {
+int HistoryStore::WalGrew(void* self, sqlite3* db, const char* name, int pages) {
     auto* store = static_cast<HistoryStore*>(self);
-    if (pages >= kCheckpointPages && store->checkpointer_) store->checkpointer_->Request();
+    if (pages >= kInlineCheckpointPages)
+        sqlite3_wal_checkpoint_v2(db, name, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+    else if (pages >= kCheckpointPages && store->checkpointer_)
+        store->checkpointer_->Request();
     return SQLITE_OK;
 }
 
@@ -197,8 +203,11 @@ bool HistoryStore::EnsureSchema() {
         Close();
         return false;
     }
-    if (sqlite3_exec(db_, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON;", nullptr,
-                     nullptr, nullptr) != SQLITE_OK)
+    // A log that was moved into the file is cut back to a few checkpoints' worth on its reset.
+    if (sqlite3_exec(db_,
+                     "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON; "
+                     "PRAGMA journal_size_limit=8388608;",
+                     nullptr, nullptr, nullptr) != SQLITE_OK)
         return false;
     // A file that is not a database shows it on its first page read.
     if (sqlite3_exec(db_, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr) != SQLITE_OK) return false;

@@ -1,6 +1,9 @@
 // The store keeps what it is given, and a damaged file never costs the rounds of the session.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <thread>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -145,6 +148,36 @@ TEST(HistoryStore, OffsetsAreTakenFromTheLastWriteOn) {
     EXPECT_EQ(points.front().unixUs, 2000);
     EXPECT_EQ(points.back().decoder, "D1");
     EXPECT_EQ(points.back().unixUs, 3000);
+    fs::remove_all(folder);
+}
+
+}  // namespace
+}  // namespace sincrovia::history
+
+namespace sincrovia::history {
+namespace {
+
+TEST(HistoryStore, WriteAheadLogIsCheckpointedAwayFromTheWritingThread) {
+    // Every write only appends to the log; between rounds the checkpoint thread moves it into
+    // the file, so it does not grow without end.
+    constexpr int kRounds = 2000;
+    constexpr int kBurst = 250;  // rounds come minutes apart; here in bursts with a pause
+    constexpr auto kPause = std::chrono::milliseconds(300);
+    constexpr std::uintmax_t kLogBound = 3 * 1000 * 4096;  // three checkpoints' worth of pages
+    const fs::path folder = FreshFolder("wal");
+    const std::string path = (folder / kStoreFileName).string();
+    std::uintmax_t largest = 0;
+    {
+        HistoryStore store(path);
+        for (int i = 0; i < kRounds; ++i) {
+            if (i % kBurst == kBurst - 1) std::this_thread::sleep_for(kPause);
+            ASSERT_GT(store.Append(Round(1000 + i, "check", 4)), 0);
+            std::error_code ec;
+            largest = std::max(largest, fs::file_size(path + "-wal", ec));
+        }
+    }
+    EXPECT_LT(largest, kLogBound);
+    EXPECT_EQ(HistoryStore(path, OpenMode::ReadOnly).RoundsBetween(0, 1000 + kRounds).size(), static_cast<std::size_t>(kRounds));
     fs::remove_all(folder);
 }
 
