@@ -21,6 +21,7 @@
 #include "app/HistoryTab.h"
 #include "app/SSincrovia.h"
 #include "history/HistoryStore.h"
+#include "app/QtDesktop.h"
 #include "util/MainThread.h"
 
 namespace {
