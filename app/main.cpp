@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "app/HistoryTab.h"
 #include "app/LinkTestWindow.h"
 #include "app/Procedures.h"
 #include "app/QtDesktop.h"
@@ -126,7 +127,7 @@ int RunUnattended(const std::vector<std::string>& args, const sincrovia::TStartu
             status = run.Refuse("the Sincrovia window is already running");
         } else {
             sincrovia::TSincrovia window(services);
-            sincrovia::TSincroviaProcedures* procedures = sincrovia::AttachProcedures(window, run.Hook(options));
+            sincrovia::TSincroviaProcedures* procedures = sincrovia::AttachProcedures(window, run.Hook(sincrovia::AttachHistory(window, options)));
             window.show();
             status = run.Run(window, *procedures);
         }
@@ -171,7 +172,7 @@ int main(int argc, char* argv[]) {
     sincrovia::SingleInstanceGuard guard;
     if (!screenshotFile.isEmpty() || sincrovia::PassSingleInstanceCheck(guard, services.IsDeveloperWorkstation)) {
         sincrovia::TSincrovia window(services);
-        sincrovia::AttachProcedures(window, options);
+        sincrovia::AttachProcedures(window, sincrovia::AttachHistory(window, options));
         if (!screenshotFile.isEmpty()) {
             exitCode = SaveScreenshot(window, screenshotFile);
         } else {

@@ -3,7 +3,8 @@
 # Usage: bash scripts/deps.sh [build|run|test|bench|fuzz|package]...
 set -euo pipefail
 want=("$@"); [ ${#want[@]} -gt 0 ] || want=(build)
-pkgs=(cmake ninja-build g++ ccache qt6-base-dev libgl-dev)
+# Qt Charts needs the OpenGL module's CMake files, which its Debian package does not pull in.
+pkgs=(cmake ninja-build g++ ccache qt6-base-dev libgl-dev libsqlite3-dev qt6-charts-dev libqt6opengl6-dev)
 for w in "${want[@]}"; do
   case "$w" in
     build) ;;
