@@ -179,7 +179,10 @@ void TSerialPortNG::OpenLine() {
 
 void TSerialPortNG::SetupQueues(std::uint32_t place) {
   const SysError e = platform_.SetupBuffers(comHandle_, rxQueueSize_, txQueueSize_);
-  if (e == kSysOk) return;
+  if (e == kSysOk) {
+    ReportNotApplied();
+    return;
+  }
   NotifyProcessError(place, e, place == 111 ? "Error setup Queuesize" : "Error can not set Quesize",
                      kNoiseError);
 }
@@ -219,14 +222,17 @@ void TSerialPortNG::ApplyLineSettings() {
                        kNoiseError);
     return;
   }
-  // Settings the line cannot apply are told, never passed over in silence (once per change).
-  const std::string notApplied = platform_.SettingsNotApplied(h);
-  if (notApplied != lastNotApplied_) {
-    lastNotApplied_ = notApplied;
-    if (!notApplied.empty())
-      NotifyProcessError(kPlaceNotApplied, 0, "Warning setting not applied: " + notApplied,
-                         kNoiseWarning);
-  }
+  ReportNotApplied();
+}
+
+// Settings the line cannot apply are told, never passed over in silence (once per change).
+void TSerialPortNG::ReportNotApplied() {
+  const std::string notApplied = platform_.SettingsNotApplied(comHandle_);
+  if (notApplied == lastNotApplied_) return;
+  lastNotApplied_ = notApplied;
+  if (!notApplied.empty())
+    NotifyProcessError(kPlaceNotApplied, 0, "Warning setting not applied: " + notApplied,
+                       kNoiseWarning);
 }
 
 void TSerialPortNG::ApplyCharacterTimes() {

@@ -302,6 +302,7 @@ class TSerialPortNG {
   void CloseLine();
   void OpenLine();
   void ApplyLineSettings();
+  void ReportNotApplied();
   void ApplyCharacterTimes();
   void SetupQueues(std::uint32_t place);
   void ControlLine(bool raise, std::uint32_t setFn, std::uint32_t clrFn, std::uint32_t setPlace,

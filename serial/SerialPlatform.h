@@ -151,8 +151,8 @@ class SerialPlatform {
   virtual SysError SetupBuffers(LineHandle line, std::uint32_t rxSize, std::uint32_t txSize) = 0;
   virtual SysError GetSettings(LineHandle line, LineSettings* settings) = 0;
   virtual SysError SetSettings(LineHandle line, const LineSettings& settings) = 0;
-  /// The settings of the last successful SetSettings that this line cannot apply, each with the
-  /// reason, for the user to read; empty when everything was applied.
+  /// The settings of the last successful SetSettings and SetupBuffers that this line cannot
+  /// apply, each with the reason, for the user to read; empty when everything was applied.
   virtual std::string SettingsNotApplied(LineHandle /*line*/) { return {}; }
   /// True when code says that the line's device has gone (unplugged, hung up): every later
   /// call on the line fails the same way until it is closed and opened again.

@@ -48,6 +48,8 @@ constexpr SysError kBadHandle = EBADF;
 constexpr SysError kHungUp = EIO;
 // Receive and transmit queue sizes until SetupBuffers is called.
 constexpr std::uint32_t kDefaultQueueSize = 4096;
+// Size of the transmit buffer of the kernel's serial drivers (one page).
+constexpr std::uint32_t kKernelTxBuffer = 4096;
 // Bytes taken from the kernel per read call while draining.
 constexpr std::size_t kDrainChunk = 4096;
 
@@ -184,11 +186,12 @@ struct Line {
   std::uint32_t mask = 0;
   std::string rx;                   // received bytes taken from the kernel, oldest first
   std::uint32_t rxCapacity = kDefaultQueueSize;
-  std::uint32_t txCapacity = kDefaultQueueSize;
+  std::string bufferNotes;  // buffer sizes of the last SetupBuffers this line cannot apply
   std::uint32_t rxEvents = 0;       // character and event-character events not yet reported
   bool xoffSent = false;            // our XOFF is in force (software input flow control)
   std::uint32_t lastModem = 0;
-  bool txArmed = false;  // a write went out: report the transmit queue running empty
+  bool txArmed = false;
+  bool outMaybeBusy = false;  // bytes may wait in the kernel's output queue  // a write went out: report the transmit queue running empty
   std::uint32_t errorWord = 0;    // line errors counted since the last status read
   std::uint32_t errorEvents = 0;  // line-error and break events not yet reported to a wait
 #ifdef TIOCGICOUNT
@@ -294,14 +297,18 @@ class PosixSerialPlatform final : public SerialPlatform {
 
   SysError SetupBuffers(LineHandle h, std::uint32_t rxSize, std::uint32_t txSize) override {
     // The receive size bounds the line's own queue (beyond it bytes stay in the kernel, whose
-    // flow control then holds the sender); the transmit size bounds what a write hands to the
-    // kernel's output queue at a time.
+    // flow control then holds the sender). The transmit buffer is the kernel's, of a fixed
+    // size: any other size is told as not applied.
     auto line = Find(h);
     if (!line) return kBadHandle;
-    if (rxSize == 0 || txSize == 0) return kSysInvalidParameter;
+    if (rxSize == 0) return kSysInvalidParameter;
     std::lock_guard<std::mutex> lock(line->mutex);
     line->rxCapacity = rxSize;
-    line->txCapacity = txSize;
+    line->bufferNotes = txSize == kKernelTxBuffer
+                            ? ""
+                            : "transmit queue size " + std::to_string(txSize) +
+                                  ": the Linux driver's transmit buffer holds " +
+                                  std::to_string(kKernelTxBuffer) + " bytes";
     return kSysOk;
   }
 
@@ -384,7 +391,9 @@ class PosixSerialPlatform final : public SerialPlatform {
     auto line = Find(h);
     if (!line) return {};
     std::lock_guard<std::mutex> lock(line->mutex);
-    return line->notApplied;
+    if (line->bufferNotes.empty()) return line->notApplied;
+    if (line->notApplied.empty()) return line->bufferNotes;
+    return line->bufferNotes + "; " + line->notApplied;
   }
 
   SysError GetTimeouts(LineHandle h, LineTimeouts* timeouts) override {
@@ -543,11 +552,12 @@ class PosixSerialPlatform final : public SerialPlatform {
     if (!line) return kBadHandle;
     std::lock_guard<std::mutex> lock(line->mutex);
     DrainLocked(*line);
-    CheckHangUpLocked(*line);
     // Bytes already received are still handed out after a hang-up.
     if (line->hung && line->rx.empty()) return line->goneError;
+    // The output queue is asked only while something was written since it was last empty.
     int out = 0;
-    if (line->hung || ioctl(line->fd, TIOCOUTQ, &out) != 0) out = 0;
+    if (line->hung || !line->outMaybeBusy || ioctl(line->fd, TIOCOUTQ, &out) != 0) out = 0;
+    line->outMaybeBusy = out > 0 || line->pendingWrite != nullptr;
     ReadErrorCountersLocked(*line);
     *errors = line->errorWord;
     line->errorWord = 0;
@@ -659,12 +669,17 @@ class PosixSerialPlatform final : public SerialPlatform {
         const EventHandle ev = line->pendingWait->event;
         if (std::find(events, events + count, ev) == events + count) continue;
         ProgressWaitLocked(*line);
-        if (line->pendingWait && !line->hung && line->rx.size() < line->rxCapacity &&
-            std::find(lineFdsIgnored.begin(), lineFdsIgnored.end(), line->fd) ==
-                lineFdsIgnored.end()) {
-          fds.push_back(pollfd{line->fd, POLLIN, 0});
-          polledLines.push_back(line);
-        }
+        if (!line->pendingWait || line->hung ||
+            std::find(lineFdsIgnored.begin(), lineFdsIgnored.end(), line->fd) !=
+                lineFdsIgnored.end())
+          continue;
+        // New bytes while there is room for them, and room in the kernel for a pending write
+        // (which then goes on at once rather than at the worker's next pass).
+        short wanted = line->rx.size() < line->rxCapacity ? POLLIN : 0;
+        if (line->pendingWrite && !DsrHoldLocked(*line)) wanted = static_cast<short>(wanted | POLLOUT);
+        if (wanted == 0) continue;
+        fds.push_back(pollfd{line->fd, wanted, 0});
+        polledLines.push_back(line);
       }
       {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -679,17 +694,32 @@ class PosixSerialPlatform final : public SerialPlatform {
       const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
       const int rc = ::poll(fds.data(), fds.size(), static_cast<int>(left.count()));
       if (rc < 0 && errno != EINTR) return kWaitFailed;
+      if (rc == 0 && Clock::now() >= deadline) return kWaitTimeout;
       // A line that is readable but brought nothing new (end of file) is not polled again in
-      // this call; the progress step above turns hang-ups into events.
+      // this call; the progress step above turns hang-ups into events. A write that the
+      // kernel's room lets finish ends the wait early (as a timeout): the worker's next pass
+      // sees it finished.
+      bool writeFinished = false;
       for (std::size_t k = 0; k < polledLines.size(); ++k) {
         const pollfd& p = fds[count + k];
         if (p.revents == 0) continue;
         auto& line = polledLines[k];
         std::lock_guard<std::mutex> lock(line->mutex);
-        if ((p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) MarkHungLocked(*line);
+        if ((p.revents & POLLOUT) != 0 && line->pendingWrite) {
+          PushWriteLocked(*line, *line->pendingWrite);
+          if (line->pendingWrite->done) {
+            line->pendingWrite.reset();
+            writeFinished = true;
+          }
+        }
+        if ((p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+          DrainLocked(*line);  // what arrived before the hang-up is kept
+          MarkHungLocked(*line);
+        }
         ProgressWaitLocked(*line);
-        if (line->pendingWait) lineFdsIgnored.push_back(line->fd);
+        if (line->pendingWait && (p.revents & POLLIN) != 0) lineFdsIgnored.push_back(line->fd);
       }
+      if (writeFinished) return kWaitTimeout;
     }
   }
 
@@ -733,13 +763,6 @@ class PosixSerialPlatform final : public SerialPlatform {
     return ioctl(line->fd, request) == 0 ? kSysOk : Errno();
   }
 
-  void CheckHangUpLocked(Line& line) {
-    if (line.hung) return;
-    pollfd p{line.fd, POLLIN, 0};
-    if (::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0)
-      MarkHungLocked(line);
-  }
-
   void MarkHungLocked(Line& line, SysError error = kHungUp) {
     if (line.hung) return;
     line.hung = true;
@@ -775,6 +798,16 @@ class PosixSerialPlatform final : public SerialPlatform {
   // gone marks the line hung.
   void DrainLocked(Line& line) {
     if (line.hung) return;
+    // One poll tells whether anything came and whether the line hung up; an idle line costs
+    // no read.
+    pollfd ready{line.fd, POLLIN, 0};
+    if (::poll(&ready, 1, 0) <= 0) return;
+    const bool hungUp = (ready.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+    if ((ready.revents & POLLIN) != 0) ReadIntoQueueLocked(line);
+    if (hungUp) MarkHungLocked(line);
+  }
+
+  void ReadIntoQueueLocked(Line& line) {
     const LineSettings& s = line.settings;
     char chunk[kDrainChunk];
     while (line.rx.size() < line.rxCapacity) {
@@ -851,9 +884,8 @@ class PosixSerialPlatform final : public SerialPlatform {
   // transmit queue drained. Completes the wait when one of them is in the mask.
   void ProgressWaitLocked(Line& line) {
     if (!line.pendingWait) return;
-    CheckHangUpLocked(line);
-    if (!line.pendingWait) return;
     DrainLocked(line);
+    if (!line.pendingWait) return;  // the line hung up
     std::uint32_t events = line.rxEvents;
     line.rxEvents = 0;
     if (!line.virtualLine && !line.hung) {
@@ -888,14 +920,9 @@ class PosixSerialPlatform final : public SerialPlatform {
     // DSR handshake: output waits while the DSR input is low (a line without modem lines
     // never raises it, so the write ends by its time limit).
     const bool held = DsrHoldLocked(line);
+    const std::uint32_t before = op.transferred;
     while (!held && op.transferred < op.count) {
-      int queued = 0;
-      if (ioctl(line.fd, TIOCOUTQ, &queued) != 0) queued = 0;
-      const auto room = static_cast<std::uint32_t>(
-          std::max<std::int64_t>(std::int64_t{line.txCapacity} - queued, 0));
-      if (room == 0) break;
-      const ssize_t n = ::write(line.fd, op.data + op.transferred,
-                                std::min(op.count - op.transferred, room));
+      const ssize_t n = ::write(line.fd, op.data + op.transferred, op.count - op.transferred);
       if (n > 0) {
         op.transferred += static_cast<std::uint32_t>(n);
         continue;
@@ -911,7 +938,10 @@ class PosixSerialPlatform final : public SerialPlatform {
       SetEvent(op.event);
       return;
     }
-    if (op.transferred > 0) line.txArmed = true;
+    if (op.transferred > before) {  // this push sent bytes: their draining is an event
+      line.txArmed = true;
+      line.outMaybeBusy = true;
+    }
     if (op.transferred == op.count ||
         (op.hasDeadline && std::chrono::steady_clock::now() >= op.deadline)) {
       op.done = true;

@@ -45,6 +45,8 @@ constexpr auto kIdleTime = std::chrono::seconds(5);
 constexpr auto kHangUpTime = std::chrono::seconds(3);
 constexpr auto kSettle = std::chrono::milliseconds(20);
 constexpr auto kServeSlice = std::chrono::milliseconds(20);
+// The idle figures serve the hand-over as an event loop does: asleep until a call comes.
+constexpr auto kIdleSlice = std::chrono::milliseconds(1000);
 constexpr auto kGiveUp = std::chrono::seconds(30);
 constexpr double kMinBurstMBps = 5.0;
 constexpr double kMaxRatio = 3.0;
@@ -262,6 +264,37 @@ std::vector<double> CrossingDelays() {
   return delays;
 }
 
+// Milliseconds from a write on the far end to a plain poll(2) on the line waking up: what the
+// machine's scheduling allows at best.
+std::vector<double> PlainWakeDelays() {
+  Pty pty;
+  const int fd = ::open(pty.slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  termios t{};
+  tcgetattr(fd, &t);
+  cfmakeraw(&t);
+  tcsetattr(fd, TCSANOW, &t);
+  std::vector<double> delays;
+  Clock::time_point writtenAt;
+  const std::string second(kSecondHalf, 'b');
+  for (int i = 0; i < kCrossings; ++i) {
+    std::thread far([&] {
+      std::this_thread::sleep_for(kSettle);
+      writtenAt = Clock::now();
+      WriteAll(pty.master, second.data(), second.size());
+    });
+    pollfd p{fd, POLLIN, 0};
+    ::poll(&p, 1, 1000);
+    const Clock::time_point woke = Clock::now();
+    far.join();
+    delays.push_back(std::chrono::duration<double, std::milli>(woke - writtenAt).count());
+    char buffer[256];
+    while (::read(fd, buffer, sizeof buffer) > 0) {
+    }
+  }
+  ::close(fd);
+  return delays;
+}
+
 // Percent of one core used by four open ports over `time`; with hangUp their lines are hung up
 // (the far ends closed) first.
 double PortsCpuPercent(bool hangUp, std::chrono::seconds time) {
@@ -280,7 +313,7 @@ double PortsCpuPercent(bool hangUp, std::chrono::seconds time) {
   }
   const double cpu0 = CpuSeconds();
   const auto start = Clock::now();
-  while (Clock::now() - start < time) sincrovia::WaitAndServeMainThreadCalls(kServeSlice);
+  while (Clock::now() - start < time) sincrovia::WaitAndServeMainThreadCalls(kIdleSlice);
   const double percent = (CpuSeconds() - cpu0) / Seconds(Clock::now() - start) * kPercent;
   for (auto& port : ports) port->SetActive(false);
   return percent;
@@ -323,17 +356,21 @@ int main() {
     const bool met = m <= kMaxRatio * r;
     allMet = allMet && met;
     Row("serial: 64 KiB write into a pty", "ms", m, Quantile(writes, 0.99),
-        "plain write(2) loop " + Fixed(r) + " ms (" + Fixed(m / r) + "x)",
+        "plain write(2) loop " + Fixed(r) + " ms (" + Fixed(m / r) + "x), p99 " +
+            Fixed(Quantile(plainWrites, 0.99)) + " ms",
         "within 3x of write(2)", met);
   }
 
   {
     const std::vector<double> d = CrossingDelays();
+    const std::vector<double> plainWake = PlainWakeDelays();
     const double p99 = Quantile(d, 0.99);
     const bool met = d.size() == static_cast<std::size_t>(kCrossings) && p99 <= kMaxCrossingP99Ms;
     allMet = allMet && met;
     Row("serial: cluster-size crossing to the cluster event", "ms", Median(d), p99,
-        std::to_string(d.size()) + " crossings, extra delay 2000 ms", "p99 <= 1 ms", met);
+        std::to_string(d.size()) + " crossings; plain poll(2) wake-up median " +
+            Fixed(Median(plainWake)) + " ms, p99 " + Fixed(Quantile(plainWake, 0.99)) + " ms",
+        "p99 <= 1 ms", met);
   }
 
   {
