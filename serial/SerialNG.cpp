@@ -627,7 +627,7 @@ void TWorkThread::WaitOnLine() {
       EventCompletion();
     } else if (r != kWaitTimeout) {
       Report(9911, r, "Error getting Overlappedresult");
-      readPending_ = false;
+      AbandonPendingRead();
       waitPending_ = false;
     }
   } else if (readPending_) {
@@ -638,7 +638,7 @@ void TWorkThread::WaitOnLine() {
       ReadCompletion();
     } else if (r != kWaitTimeout) {
       Report(9912, r, "Error getting Overlappedresult");
-      readPending_ = false;
+      AbandonPendingRead();
     }
   } else if (waitPending_) {
     const EventHandle events[1] = {owner_->waitOv_.event};
@@ -660,6 +660,14 @@ void TWorkThread::WaitOnLine() {
     // passes (the cluster rule's shorter wait is no use when the line cannot be read).
     platform_.Sleep(kWaitTimeoutMs);
   }
+}
+
+// A read given up on may still be filled by the system later: its buffer is kept aside (for
+// the worker's life) rather than reused or freed under it.
+void TWorkThread::AbandonPendingRead() {
+  readPending_ = false;
+  abandonedBuffers_.push_back(std::move(readBuffer_));
+  readBuffer_ = {};
 }
 
 void TWorkThread::StatusPoll() {

@@ -114,6 +114,7 @@ class TWorkThread {
   void EventDispatch(std::uint32_t mask);
   void QueueCluster(const std::uint8_t* data, std::uint32_t size);
   void WaitOnLine();
+  void AbandonPendingRead();
   std::uint32_t WaitTimeoutMs();
   void Report(std::uint32_t place, std::uint32_t code, const char* msg);
   void Deliver(TNotifyEvent TSerialPortNG::*event);
@@ -129,6 +130,7 @@ class TWorkThread {
   std::shared_ptr<TDeliveryBox> box_;
   std::uint32_t lastReadTick_ = 0;
   std::vector<std::uint8_t> readBuffer_;
+  std::vector<std::vector<std::uint8_t>> abandonedBuffers_;  // reads given up on
   std::uint32_t readCount_ = 0;
   std::uint32_t lastError_ = 0;
   // Places whose failure was just reported, so that a lasting fault (a hung-up line) is told

@@ -435,6 +435,7 @@ SysError SerialPlatformFake::Read(LineHandle line, std::uint8_t* buffer, std::ui
   if (it != events_.end()) it->second = false;
   if (const SysError e = FailureLocked(Call::Read); e != kSysOk) return e;
   if (!LineOkLocked(line)) return kInvalidHandle;
+  pendingRead_.reset();  // a read given up on is replaced, and no longer filled
   if (!readsPending_) {
     const auto n = std::min(count, static_cast<std::uint32_t>(rx_.size()));
     std::memcpy(buffer, rx_.data(), n);
