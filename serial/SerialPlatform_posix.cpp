@@ -488,6 +488,12 @@ class PosixSerialPlatform final : public SerialPlatform {
       return kSysOk;
     }
     line->pendingWrite = op;
+    // A worker waiting on this line learns of the write, so that it waits for the kernel's
+    // room too and the write goes on as soon as there is some.
+    if (line->pendingWait) {
+      std::lock_guard<std::mutex> registry(mutex_);
+      KickLocked(line->pendingWait->event);
+    }
     return kSysIoPending;
   }
 
@@ -605,14 +611,8 @@ class PosixSerialPlatform final : public SerialPlatform {
     std::lock_guard<std::mutex> lock(mutex_);
     auto it = events_.find(event);
     if (it == events_.end()) return kBadHandle;
-    Event& e = it->second;
-    if (e.pipeFull) {
-      char drain[16];
-      while (::read(e.readFd, drain, sizeof drain) > 0) {
-      }
-      e.pipeFull = false;
-    }
-    e.signalled = false;
+    DrainPipeLocked(it->second);
+    it->second.signalled = false;
     return kSysOk;
   }
 
@@ -657,6 +657,7 @@ class PosixSerialPlatform final : public SerialPlatform {
           auto it = events_.find(events[i]);
           if (it == events_.end()) return kWaitFailed;
           if (it->second.signalled) return i;
+          DrainPipeLocked(it->second);  // a kick: look at the lines again
           fds.push_back(pollfd{it->second.readFd, POLLIN, 0});
         }
         for (auto& [handle, line] : lines_) waitingLines.push_back(line);
@@ -744,6 +745,20 @@ class PosixSerialPlatform final : public SerialPlatform {
     if (it == events_.end()) return kBadHandle;
     it->second.signalled = true;
     return it->second.waiters > 0 ? FillPipeLocked(it->second) : kSysOk;
+  }
+
+  // Wakes the WaitForEvents calls registered on event without signalling it.
+  void KickLocked(EventHandle event) {
+    auto it = events_.find(event);
+    if (it != events_.end() && it->second.waiters > 0) FillPipeLocked(it->second);
+  }
+
+  static void DrainPipeLocked(Event& e) {
+    if (!e.pipeFull) return;
+    char drain[16];
+    while (::read(e.readFd, drain, sizeof drain) > 0) {
+    }
+    e.pipeFull = false;
   }
 
   static SysError FillPipeLocked(Event& e) {
