@@ -25,7 +25,7 @@ bash scripts/deps.sh build bench
 # The window is asked for explicitly: a cache configured once without it would keep it off.
 cmake --preset release -DSINCROVIA_GUI=ON >/dev/null
 cmake --build "$build" --target bench_cutter bench_version timer_period bench_sync bench_latency \
-  bench_program bench_history -j2 >/dev/null
+  bench_program bench_history bench_serial -j2 >/dev/null
 
 MEASUREMENTS=(
   "python3 $here/gather.py gbench $build/bench/bench_cutter"
@@ -33,6 +33,7 @@ MEASUREMENTS=(
   "$build/bench/timer_period --ticks $ticks"
   "$build/bench/sync/bench_sync"
   "$build/bench/latency/bench_latency"
+  "$build/bench/serial/bench_serial"
   "python3 $here/program/measure.py $build"
   "$build/bench/history/bench_history"
 )
