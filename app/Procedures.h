@@ -110,6 +110,8 @@ public:
     void ActBotCalcDifExecute();
     /// "2-Read Date and Time".
     void ActBot2ReadDateAndTimeExecute();
+    /// Names what started the round being read (the watch marks its reads as checks).
+    void SetRoundKind(RoundKind kind) { roundKind_ = kind; }
     /// The threshold list changed.
     void ThresholdChanged(const QString& text);
     /// A mouse press on the lamp (the unlock gesture toggles the two radio buttons).

@@ -5,6 +5,10 @@
 // window's event loop runs, which opens the ports saved in MemCom.set without a user;
 // `--report-shown` prints "shown SECONDS" (the monotonic clock) once the window has been
 // painted for the first time.
+// `--unattended read|sync|set-time N [...]` runs one procedure without a display (the
+// offscreen platform), printing its steps, and exits with the verdict's status (Unattended.h).
+// The files the program writes go beside it when its folder is writable, else to the user's
+// configuration folder (ProgramFolder.h).
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEvent>
@@ -14,15 +18,21 @@
 #include <QToolButton>
 
 #include <chrono>
+#include <optional>
 #include <cstdio>
+#include <cstring>
+#include <iostream>
 #include <string>
 #include <vector>
 
+#include "app/HistoryTab.h"
 #include "app/LinkTestWindow.h"
 #include "app/Procedures.h"
 #include "app/QtDesktop.h"
 #include "app/SSincrovia.h"
 #include "app/SingleInstance.h"
+#include "app/Unattended.h"
+#include "decoder_link/ProgramFolder.h"
 #include "serial/CommPortList.h"
 #include "util/LeggiVerPrg.h"
 #include "util/MainThread.h"
@@ -91,10 +101,48 @@ int SaveScreenshot(sincrovia::TSincrovia& window, const QString& file) {
     return 0;
 }
 
+/// The arguments after "--unattended" when it was given, else nothing.
+std::optional<std::vector<std::string>> UnattendedArguments(int argc, char* argv[]) {
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], sincrovia::UnattendedSwitch) == 0) return std::vector<std::string>(argv + i + 1, argv + argc);
+    return std::nullopt;
+}
+
+/// One unattended run: parse, the single-instance rule, then the window's procedures on the
+/// offscreen platform. Returns the run's exit status.
+int RunUnattended(const std::vector<std::string>& args, const sincrovia::TStartupServices& services,
+                  const sincrovia::TProcedureOptions& options) {
+    sincrovia::PrintingDesktop printing(std::cout);
+    sincrovia::SetDesktop(&printing);
+    sincrovia::UnattendedRequest request;
+    const std::string error = sincrovia::ParseUnattendedArguments(args, request);
+    sincrovia::UnattendedRun run(request, std::cout, printing);
+    int status = sincrovia::kUnattendedFailed;
+    if (!error.empty()) {
+        std::cout << sincrovia::UnattendedUsage;
+        status = run.Refuse(error);
+    } else {
+        sincrovia::SingleInstanceGuard guard;
+        if (!sincrovia::PassSingleInstanceCheck(guard, services.IsDeveloperWorkstation)) {
+            status = run.Refuse("the Sincrovia window is already running");
+        } else {
+            sincrovia::TSincrovia window(services);
+            sincrovia::TSincroviaProcedures* procedures = sincrovia::AttachProcedures(window, run.Hook(sincrovia::AttachHistory(window, options)));
+            window.show();
+            status = run.Run(window, *procedures);
+        }
+    }
+    sincrovia::SetDesktop(nullptr);
+    return status;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
     sincrovia::SetMainThread();
+    const auto unattended = UnattendedArguments(argc, argv);
+    // An unattended run needs no display, and shows nothing even where there is one.
+    if (unattended) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     QApplication::setApplicationName(sincrovia::ApplicationTitle);
 
@@ -102,6 +150,17 @@ int main(int argc, char* argv[]) {
     sincrovia::SetDesktop(&desktop);
     sincrovia::WireMainThreadToQt();
     sincrovia::SetTestViewFactory(sincrovia::MakeLinkTestWindow);
+    // "MemCom.set" and "Lapix.ini": beside the program, or in the user's folder when the
+    // program's folder cannot be written (an installed program).
+    sincrovia::TProcedureOptions options;
+    options.settingsFolder = sincrovia::SettingsFolder();
+    sincrovia::SetLinkProgramFolder(options.settingsFolder);
+
+    if (unattended) {
+        const int status = RunUnattended(*unattended, MachineServices(), options);
+        sincrovia::UnwireMainThreadFromQt();
+        return status;
+    }
 
     QString screenshotFile;
     const QStringList args = QCoreApplication::arguments();
@@ -113,7 +172,7 @@ int main(int argc, char* argv[]) {
     sincrovia::SingleInstanceGuard guard;
     if (!screenshotFile.isEmpty() || sincrovia::PassSingleInstanceCheck(guard, services.IsDeveloperWorkstation)) {
         sincrovia::TSincrovia window(services);
-        sincrovia::AttachProcedures(window);
+        sincrovia::AttachProcedures(window, sincrovia::AttachHistory(window, options));
         if (!screenshotFile.isEmpty()) {
             exitCode = SaveScreenshot(window, screenshotFile);
         } else {

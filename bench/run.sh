@@ -20,10 +20,12 @@ build="$root/build/release"
 ticks="${TIMER_TICKS:-500}"
 
 cd "$root"
+# A fresh machine has neither the compiler nor the benchmark libraries yet.
+bash scripts/deps.sh build bench
 # The window is asked for explicitly: a cache configured once without it would keep it off.
 cmake --preset release -DSINCROVIA_GUI=ON >/dev/null
 cmake --build "$build" --target bench_cutter bench_version timer_period bench_sync bench_latency \
-  bench_program -j2 >/dev/null
+  bench_program bench_history bench_serial -j2 >/dev/null
 
 MEASUREMENTS=(
   "python3 $here/gather.py gbench $build/bench/bench_cutter"
@@ -31,7 +33,9 @@ MEASUREMENTS=(
   "$build/bench/timer_period --ticks $ticks"
   "$build/bench/sync/bench_sync"
   "$build/bench/latency/bench_latency"
+  "$build/bench/serial/bench_serial"
   "python3 $here/program/measure.py $build"
+  "$build/bench/history/bench_history"
 )
 
 rows="$(mktemp)"

@@ -10,7 +10,9 @@
 #include "decoder_link/Frames.h"
 #include "decoder_link/LinkTimers.h"
 #include "decoder_link/ProcessPriority.h"
+#include "serial/PortNames.h"
 #include "serial/SerialNG.h"
+#include "serial/UsbAdapter.h"
 #include "util/DesktopServices.h"
 #include "util/MainThread.h"
 #include "util/SysFormat.h"
@@ -264,6 +266,16 @@ bool TTest::OpenLink() {
     serialPort_->SetCommPort(portName_);
     serialPort_->SetActive(true);
     const bool opened = serialPort_->Active();
+    // What the system tells about the device: a USB adapter's latency timer once open, the
+    // reason in plain words (the group to join) when the opening was refused.
+    const std::string device = DevicePathForPort(portName_);
+    const std::string advice = opened ? LatencyTimerAdvice(device)
+                                      : OpenFailureAdvice(device, serialPort_->OpenError());
+    if (!advice.empty()) {
+        const std::string line = PcTimeText(kSerialErrorTimePattern) + advice;
+        LogLine(kTagSerialMessage, line);
+        if (messageMemo_ != nullptr) messageMemo_->AddLine(line);
+    }
     if (opened) {
         mainTimerInterval_ = kMainTimerOpenInterval;
         mainTimer_->SetEnabled(true);

@@ -29,6 +29,8 @@ build="${FUZZ_BUILD:-$root/build/fuzz}"
 cxx="${FUZZ_CXX:-clang++-14}"
 jobs="${FUZZ_JOBS:-1}"
 
+# A fresh machine has neither clang nor its fuzzer runtime yet.
+bash "$root/scripts/deps.sh" build fuzz
 cmake -S "$root/fuzz" -B "$build" -G Ninja -DCMAKE_CXX_COMPILER="$cxx" >/dev/null
 cmake --build "$build" -j2
 

@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building, running and testing Sincrovia need.
-# Usage: bash scripts/deps.sh [build|run|test|bench|fuzz]...
+# Usage: bash scripts/deps.sh [build|run|test|bench|fuzz|package]...
 set -euo pipefail
 want=("$@"); [ ${#want[@]} -gt 0 ] || want=(build)
-pkgs=(cmake ninja-build g++ ccache qt6-base-dev libgl-dev)
+# Qt Charts needs the OpenGL module's CMake files, which its Debian package does not pull in.
+pkgs=(cmake ninja-build g++ ccache qt6-base-dev libgl-dev libsqlite3-dev qt6-charts-dev libqt6opengl6-dev)
 for w in "${want[@]}"; do
   case "$w" in
     build) ;;
-    run)   pkgs+=(xvfb xauth fonts-dejavu-core) ;;
-    test)  pkgs+=(libgtest-dev libgmock-dev socat xvfb xauth fonts-dejavu-core) ;;
+    run)   pkgs+=(fonts-dejavu-core) ;;
+    test)  pkgs+=(libgtest-dev libgmock-dev socat xvfb xauth fonts-dejavu-core dpkg-dev file man-db) ;;
+    package) pkgs+=(dpkg-dev file) ;;
     bench) pkgs+=(libbenchmark-dev libpcre2-dev) ;;
     fuzz)  pkgs+=(clang-14 libclang-rt-14-dev) ;;
     *) echo "unknown set: $w" >&2; exit 2 ;;

@@ -9,12 +9,24 @@ cmake --build --preset ci
 
 # The main job needs no hardware: four simulated decoders on virtual ports, their clocks set
 # apart (+1700, -800, +300 and +40 ms), and the program with those ports already chosen.
-# Click "1-Open COM", then "2-Read Date and Time" (KO: the clocks are 2.5 s apart), then
-# "3-Synchro Date and Time" and watch the verdict turn green. Closing the program stops the
-# decoders. Every frame the decoders receive is logged in build/ci/decoder-arrivals.log.
+# With a display: click "1-Open COM", then "2-Read Date and Time" (KO: the clocks are 2.5 s
+# apart), then "3-Synchro Date and Time" and watch the verdict turn green. Closing the program
+# stops the decoders.
+# Without a display the same three steps run unattended, each printing its table and verdict
+# and leaving a screenshot of the whole window in build/ci/shots/; SINCROVIA_DOCS_SHOTS=1 also
+# copies the first and last into docs/ (the README's pictures).
+# Every frame the decoders receive is logged in build/ci/decoder-arrivals.log.
 app=build/ci/app/sincrovia
 sim=build/ci/tools/simulator/sincrovia-decoder-sim
 ready_timeout_s=10
+shots=build/ci/shots
+
+# Qt and the virtual ports both use the per-user runtime folder; a login over SSH or a
+# container may not have one.
+if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
+  export XDG_RUNTIME_DIR="/tmp/runtime-$(id -u)"
+  mkdir -p -m 700 "$XDG_RUNTIME_DIR"
+fi
 
 sim_out="$(mktemp)"
 "$sim" --log build/ci/decoder-arrivals.log \
@@ -46,10 +58,35 @@ fi
 printf 'CmbCOMPort_1=PITIN\r\nCmbCOMPort_2=PITOUT\r\nCmbCOMPort_3=START\r\nCmbCOMPort_4=T1\r\n' \
   >"$(dirname "$app")/MemCom.set"
 
-status=0
-if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
-  xvfb-run -a "$app" || status=$?
-else
+if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
+  status=0
   "$app" || status=$?
+  exit "$status"
 fi
-exit "$status"
+
+# One unattended step: its name, the exit status the story expects, the program's arguments.
+mkdir -p "$shots"
+failed=0
+step() {
+  local name="$1" expected="$2" status=0
+  shift 2
+  echo
+  echo "=== $name"
+  "$app" --unattended "$@" --screenshot "$shots/$name.png" || status=$?
+  if [ "$status" -ne "$expected" ]; then
+    echo "=== $name: exit status $status, expected $expected" >&2
+    failed=1
+  fi
+}
+step 1-read 1 read
+step 2-sync 0 sync
+step 3-read-again 0 read
+echo
+echo "screenshots:"
+ls -1 "$shots"/1-read.png "$shots"/2-sync.png "$shots"/3-read-again.png
+if [ "${SINCROVIA_DOCS_SHOTS:-0}" = 1 ]; then
+  cp "$shots/1-read.png" docs/window-ko.png
+  cp "$shots/3-read-again.png" docs/window-ok.png
+  echo "copied to docs/window-ko.png and docs/window-ok.png"
+fi
+exit "$failed"

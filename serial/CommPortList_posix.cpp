@@ -64,6 +64,32 @@ std::vector<std::string> VirtualPorts(const std::string& folder) {
     return names;
 }
 
+// Prefix of a stable name relative to /dev, so that the name opens as it is.
+constexpr const char* kByIdPrefix = "serial/by-id/";
+
+// Each line followed by the stable names that lead to it (links in the by-id folder whose
+// target's name is the line's).
+std::vector<std::string> WithStableNames(const std::vector<std::string>& lines,
+                                         const std::string& byIdFolder) {
+    std::vector<std::pair<std::string, std::string>> links;  // (target name, link name)
+    std::error_code ec;
+    fs::directory_iterator it(byIdFolder, ec);
+    for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
+        std::error_code linkError;
+        const fs::path target = fs::read_symlink(it->path(), linkError);
+        if (linkError) continue;
+        links.emplace_back(target.filename().string(), it->path().filename().string());
+    }
+    std::sort(links.begin(), links.end());
+    std::vector<std::string> names;
+    for (const auto& line : lines) {
+        names.push_back(line);
+        for (const auto& [target, link] : links)
+            if (target == line) names.push_back(kByIdPrefix + link);
+    }
+    return names;
+}
+
 void AppendUnseen(std::vector<std::string>& items, const std::vector<std::string>& found) {
     for (const auto& name : found) {
         if (std::find(items.begin(), items.end(), name) == items.end()) items.push_back(name);
@@ -105,7 +131,7 @@ bool PortNameLess(const std::string& a, const std::string& b) {
 }
 
 void ListSerialPorts(std::vector<std::string>& items, const PortListSources& sources) {
-    AppendUnseen(items, RealSerialLines(sources.ttyClassFolder));
+    AppendUnseen(items, WithStableNames(RealSerialLines(sources.ttyClassFolder), sources.byIdFolder));
     const std::string folder = sources.virtualPortFolder.empty() ? VirtualPortFolder() : sources.virtualPortFolder;
     AppendUnseen(items, VirtualPorts(folder));
 }

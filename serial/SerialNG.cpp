@@ -38,6 +38,11 @@ constexpr CharTimeRow kCharTimes[] = {
     {56000, 200},  {57600, 190},  {115200, 95},  {128000, 85},   {256000, 43},
 };
 
+// A line setting that the platform accepted but cannot apply (warning).
+constexpr std::uint32_t kPlaceNotApplied = 803;
+// The worker found the line's device gone (told once per opening).
+constexpr std::uint32_t kPlaceLineLost = 9914;
+
 // Keys of the worker's repeat filter for the places shared by two messages.
 constexpr std::uint32_t kKeyWaitStart = 99070;
 
@@ -77,9 +82,20 @@ TSerialPortNG::~TSerialPortNG() {
   destroying_ = true;
   if (active_) CloseLine();
   workThread_->Terminate();
-  WaitWhileThreadBusy(kDestroyBusyRounds);
-  workThread_->JoinServing();
-  workThread_.reset();
+  if (InOwnDelivery()) {
+    // Destroyed by one of its own handlers: the worker waits for that handler to return, so it
+    // cannot be joined here. It is let go and ends by itself, touching nothing of this object.
+    workThread_.release()->Abandon();
+  } else {
+    WaitWhileThreadBusy(kDestroyBusyRounds);
+    // Join once the loop has ended, serving this worker's deliveries (its handlers see the
+    // destroying flag and do nothing) and nobody else's.
+    const std::shared_ptr<TDeliveryBox> box = deliveryBox_;
+    WaitServingOwnWorker([&box] { return box->workerEnded; },
+                         std::chrono::steady_clock::time_point::max());
+    workThread_->JoinServing();
+    workThread_.reset();
+  }
   for (Overlapped* ov : {&writeOv_, &readOv_, &waitOv_}) {
     if (ov->event != kNoEvent) platform_.CloseEvent(ov->event);
     ov->event = kNoEvent;
@@ -91,7 +107,9 @@ TSerialPortNG::~TSerialPortNG() {
 void TSerialPortNG::NotifyProcessError(std::uint32_t Place, std::uint32_t Code,
                                        const std::string& Msg, std::uint8_t Noise) {
   if (destroying_ || Noise > errorNoise_ || !OnProcessError) return;
-  OnProcessError(this, Place, Code, Msg, Noise);
+  // A copy runs: the handler may clear or replace OnProcessError, or destroy the component.
+  const TNotifyErrorEvent handler = OnProcessError;
+  handler(this, Place, Code, Msg, Noise);
 }
 
 void TSerialPortNG::SetActive(bool value) {
@@ -123,7 +141,7 @@ void TSerialPortNG::CloseLine() {
   WaitWhileThreadBusy(kCloseBusyRounds);
   // Closed from inside a delivery, the worker is parked in that delivery and winds down as
   // soon as the handler returns: that is not a worker stuck.
-  if (threadBusy_ && deliveryDepth_ == 0)
+  if (threadBusy_ && !InOwnDelivery())
     NotifyProcessError(104, 0, "Warning ThreadIsRunning", kNoiseWarning);
   if (const SysError e = platform_.EscapeFunction(h, kEscapeClrDtr); e != kSysOk)
     NotifyProcessError(602, e, "Error clearing DTR", kNoiseError);
@@ -142,6 +160,9 @@ void TSerialPortNG::OpenLine() {
   const SysError e = platform_.Open(commPort_.substr(0, kMaxDevicePathName), &h);
   if (e != kSysOk) h = kInvalidLineHandle;
   comHandle_ = h;
+  openError_ = e;
+  lineLost_ = false;
+  lastNotApplied_.clear();
   active_ = h != kInvalidLineHandle;
   if (!active_) {
     NotifyProcessError(112, e, "Error reopening Port", kNoiseError);
@@ -158,7 +179,10 @@ void TSerialPortNG::OpenLine() {
 
 void TSerialPortNG::SetupQueues(std::uint32_t place) {
   const SysError e = platform_.SetupBuffers(comHandle_, rxQueueSize_, txQueueSize_);
-  if (e == kSysOk) return;
+  if (e == kSysOk) {
+    ReportNotApplied();
+    return;
+  }
   NotifyProcessError(place, e, place == 111 ? "Error setup Queuesize" : "Error can not set Quesize",
                      kNoiseError);
 }
@@ -193,9 +217,22 @@ void TSerialPortNG::ApplyLineSettings() {
   timeouts = LineTimeouts{kReadReturnAtOnce, 0, 0, 0, 0};
   if (const SysError e = platform_.SetTimeouts(h, timeouts); e != kSysOk)
     NotifyProcessError(802, e, "Error setting CommTimeout", kNoiseError);
-  if (const SysError e = platform_.SetSettings(h, dcb); e != kSysOk)
+  if (const SysError e = platform_.SetSettings(h, dcb); e != kSysOk) {
     NotifyProcessError(802, e, "Error setting CommState, 87 indicate that Parms are incorrect",
                        kNoiseError);
+    return;
+  }
+  ReportNotApplied();
+}
+
+// Settings the line cannot apply are told, never passed over in silence (once per change).
+void TSerialPortNG::ReportNotApplied() {
+  const std::string notApplied = platform_.SettingsNotApplied(comHandle_);
+  if (notApplied == lastNotApplied_) return;
+  lastNotApplied_ = notApplied;
+  if (!notApplied.empty())
+    NotifyProcessError(kPlaceNotApplied, 0, "Warning setting not applied: " + notApplied,
+                       kNoiseWarning);
 }
 
 void TSerialPortNG::ApplyCharacterTimes() {
@@ -369,18 +406,37 @@ ByteString TSerialPortNG::TakeClusterText() {
   return cluster->Text();
 }
 
-// Waits (serving the main-thread hand-over, so that a delivery in progress can finish) while
-// the worker is inside its active loop, at most rounds x 75 ms.
+// Waits while the worker is inside its active loop, at most rounds x 75 ms. Only this worker's
+// delivery in progress is served meanwhile (so that it can finish its pass); other components'
+// handlers and timer ticks wait for the event loop, as they would for any other wait.
 void TSerialPortNG::WaitWhileThreadBusy(int rounds) {
   // Inside one of the worker's deliveries the worker cannot move before the handler returns.
-  if (deliveryDepth_ > 0) return;
-  using Clock = std::chrono::steady_clock;
-  const auto deadline = Clock::now() + std::chrono::milliseconds(kBusyPollMs) * rounds;
-  while (threadBusy_) {
-    const auto now = Clock::now();
-    if (now >= deadline) break;
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
-    WaitAndServeMainThreadCalls(std::min(left, std::chrono::milliseconds(kBusyPollMs)));
+  if (InOwnDelivery()) return;
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyPollMs) * rounds;
+  WaitServingOwnWorker([this] { return !threadBusy_; }, deadline);
+}
+
+void TSerialPortNG::WaitServingOwnWorker(const std::function<bool()>& doneWaiting,
+                                         std::chrono::steady_clock::time_point deadline) {
+  TDeliveryBox& box = *deliveryBox_;
+  std::unique_lock<std::mutex> lock(box.mutex);
+  for (;;) {
+    if (doneWaiting()) return;
+    if (box.call != nullptr && !box.running) {
+      lock.unlock();
+      TWorkThread::ServeDelivery(box);
+      lock.lock();
+      continue;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= deadline) return;
+    const std::chrono::steady_clock::duration step =
+        std::min<std::chrono::steady_clock::duration>(deadline - now,
+                                                      std::chrono::milliseconds(kBusyPollMs));
+    box.changed.wait_for(lock, step, [&] {
+      return doneWaiting() || (box.call != nullptr && !box.running);
+    });
   }
 }
 
@@ -388,7 +444,10 @@ void TSerialPortNG::WaitWhileThreadBusy(int rounds) {
 // TWorkThread
 
 TWorkThread::TWorkThread(TSerialPortNG* owner)
-    : owner_(owner), platform_(owner->platform_), thread_([this] { Execute(); }) {}
+    : owner_(owner),
+      platform_(owner->platform_),
+      box_(owner->deliveryBox_),
+      thread_([this] { Execute(); }) {}
 
 TWorkThread::~TWorkThread() {
   Terminate();
@@ -410,26 +469,97 @@ void TWorkThread::JoinServing() {
   if (thread_.joinable()) ::sincrovia::JoinServing(thread_);
 }
 
+void TWorkThread::Abandon() {
+  {
+    std::lock_guard<std::mutex> lock(box_->mutex);
+    box_->abandoned = true;
+  }
+  thread_.detach();
+}
+
+namespace {
+// Thrown inside the worker when its component has gone: unwinds the pass without touching it.
+struct ComponentGone {};
+}  // namespace
+
+void TWorkThread::ServeDelivery(TDeliveryBox& box) {
+  const std::function<void()>* call = nullptr;
+  {
+    std::lock_guard<std::mutex> lock(box.mutex);
+    if (box.call == nullptr || box.running) return;
+    call = box.call;
+    box.running = true;
+    ++box.depth;
+  }
+  try {
+    (*call)();
+  } catch (...) {
+    // A handler's exception has nowhere to go: the worker cannot take it.
+  }
+  {
+    std::lock_guard<std::mutex> lock(box.mutex);
+    --box.depth;
+    box.running = false;
+    box.call = nullptr;
+    box.done = true;
+  }
+  box.changed.notify_all();
+}
+
+// Runs call on the main thread and waits for it. The call is posted to the main thread's queue
+// and also left in the box, where a closing or destroying main thread serves it directly.
+void TWorkThread::OnMainThread(const std::function<void()>& call) {
+  const std::shared_ptr<TDeliveryBox> box = box_;
+  {
+    std::lock_guard<std::mutex> lock(box->mutex);
+    if (box->abandoned) throw ComponentGone{};
+    box->call = &call;
+    box->done = false;
+  }
+  box->changed.notify_all();
+  PostToMainThread([box] { ServeDelivery(*box); });
+  std::unique_lock<std::mutex> lock(box->mutex);
+  while (!box->done) {
+    box->changed.wait_for(lock, std::chrono::milliseconds(kBusyPollMs));
+    // A hand-over shut down (program exit) drops the posted call: give the call up.
+    if (!box->done && !box->running && MainThreadCallsShutDown()) {
+      box->call = nullptr;
+      break;
+    }
+  }
+  if (box->abandoned) throw ComponentGone{};
+}
+
 // The worker keeps one read and one event wait going on the open line and blocks on their
 // events; the cluster rule decides when waiting bytes are read. While the line is closed it
 // idles. It stops only from the idle mode, so an open line always keeps its worker.
 void TWorkThread::Execute() {
   lastReadTick_ = platform_.TickCount();
   wasActive_ = owner_->active_;
-  for (;;) {
-    if (wasActive_)
-      ActivePass();
-    else
-      IdlePass();
-    if (terminated_ && !wasActive_) break;
+  try {
+    for (;;) {
+      if (wasActive_)
+        ActivePass();
+      else
+        IdlePass();
+      if (terminated_ && !wasActive_) break;
+    }
+  } catch (const ComponentGone&) {
+    delete this;  // abandoned: the thread is detached and the component gone
+    return;
   }
+  std::lock_guard<std::mutex> lock(box_->mutex);
   owner_->threadBusy_ = false;
+  box_->workerEnded = true;
+  box_->changed.notify_all();
 }
 
 void TWorkThread::IdlePass() {
-  if (owner_->threadBusy_.exchange(false)) {
-    // The closing routine may be waiting for this: wake its serving wait.
-    PostToMainThread([] {});
+  if (owner_->threadBusy_) {
+    // The closing routine may be waiting for this.
+    std::lock_guard<std::mutex> lock(box_->mutex);
+    owner_->threadBusy_ = false;
+    box_->changed.notify_all();
   }
   // A write left pending by a line closed before this loop saw it open is finished (aborted)
   // by one active pass, so SendInProgress does not stay set until the next opening.
@@ -447,6 +577,7 @@ void TWorkThread::IdlePass() {
 
 void TWorkThread::ActivePass() {
   owner_->threadBusy_ = true;
+  waitCompletedAtOnce_ = false;
   if (owner_->active_) StatusPoll();
   WriteCheck();
   if (!readPending_ && owner_->active_) ReadStep();
@@ -496,7 +627,7 @@ void TWorkThread::WaitOnLine() {
       EventCompletion();
     } else if (r != kWaitTimeout) {
       Report(9911, r, "Error getting Overlappedresult");
-      readPending_ = false;
+      AbandonPendingRead();
       waitPending_ = false;
     }
   } else if (readPending_) {
@@ -507,7 +638,7 @@ void TWorkThread::WaitOnLine() {
       ReadCompletion();
     } else if (r != kWaitTimeout) {
       Report(9912, r, "Error getting Overlappedresult");
-      readPending_ = false;
+      AbandonPendingRead();
     }
   } else if (waitPending_) {
     const EventHandle events[1] = {owner_->waitOv_.event};
@@ -519,11 +650,24 @@ void TWorkThread::WaitOnLine() {
       Report(9913, r, "Error getting Overlappedresult");
       waitPending_ = false;
     }
+  } else if (waitCompletedAtOnce_ && active) {
+    // The event wait ended at once with events (bytes already there, the transmit queue just
+    // emptied): the next pass starts at once. A wait that keeps ending at once is progress,
+    // not a spin: each ending reports something that happened on the line.
   } else if (active || owner_->sendInProgress_) {
     // Nothing could be started (a hung-up line refuses reads and waits), or a closed line
-    // still has a write to finish: pause for one timeout instead of spinning through passes.
-    platform_.Sleep(timeout);
+    // still has a write to finish: pause for a whole timeout instead of spinning through
+    // passes (the cluster rule's shorter wait is no use when the line cannot be read).
+    platform_.Sleep(kWaitTimeoutMs);
   }
+}
+
+// A read given up on may still be filled by the system later: its buffer is kept aside (for
+// the worker's life) rather than reused or freed under it.
+void TWorkThread::AbandonPendingRead() {
+  readPending_ = false;
+  abandonedBuffers_.push_back(std::move(readBuffer_));
+  readBuffer_ = {};
 }
 
 void TWorkThread::StatusPoll() {
@@ -630,12 +774,13 @@ void TWorkThread::ReadCompletion() {
 }
 
 void TWorkThread::EventWaitStep() {
-  eventMask_ = 0;
-  const SysError e = platform_.WaitEvent(owner_->comHandle_, &eventMask_, owner_->waitOv_);
+  std::uint32_t mask = 0;
+  const SysError e = platform_.WaitEvent(owner_->comHandle_, &mask, owner_->waitOv_);
   if (e == kSysOk) {
     RepeatSuppressed(kKeyWaitStart, false);
+    waitCompletedAtOnce_ = mask != 0;
     StatusPoll();
-    EventDispatch(eventMask_);
+    EventDispatch(mask);
   } else if (e == kSysIoPending) {
     RepeatSuppressed(kKeyWaitStart, false);
     waitPending_ = true;
@@ -646,11 +791,14 @@ void TWorkThread::EventWaitStep() {
 }
 
 void TWorkThread::EventCompletion() {
+  std::uint32_t mask = 0;
+  if (platform_.GetOverlappedResult(owner_->comHandle_, owner_->waitOv_, &mask) != kSysOk)
+    mask = 0;  // the events of a failed wait are unknown: none is dispatched
+  waitPending_ = false;
   if (owner_->active_) {
     StatusPoll();
-    EventDispatch(eventMask_);
+    EventDispatch(mask);
   }
-  waitPending_ = false;
 }
 
 void TWorkThread::WriteCheck() {
@@ -717,24 +865,31 @@ void TWorkThread::QueueCluster(const std::uint8_t* data, std::uint32_t size) {
 }
 
 void TWorkThread::Report(std::uint32_t place, std::uint32_t code, const char* msg) {
+  // A device that has gone makes every step fail: that is told once, in its own words.
+  if (platform_.IsLineGone(code)) {
+    if (owner_->lineLost_.exchange(true)) return;
+    place = kPlaceLineLost;
+    msg = "Error line lost (device unplugged or hung up)";
+  }
   if (owner_->threadQuietMode_) return;
   const std::string text(msg);
-  RunOnMainThread([this, place, code, &text] {
-    ++owner_->deliveryDepth_;
-    owner_->NotifyProcessError(place, code, text, kNoiseError);
-    --owner_->deliveryDepth_;
+  TSerialPortNG* owner = owner_;
+  // After the handler returns nothing of the component is touched: it may have gone.
+  OnMainThread([owner, place, code, &text] {
+    owner->NotifyProcessError(place, code, text, kNoiseError);
   });
 }
 
 void TWorkThread::Deliver(TNotifyEvent TSerialPortNG::*event) {
   // Nothing reaches the user once destruction has begun: the handlers' owner may be half gone.
   if (owner_->threadQuietMode_ || owner_->destroying_) return;
-  RunOnMainThread([this, event] {
-    const TNotifyEvent& handler = owner_->*event;
-    if (!handler || owner_->destroying_) return;
-    ++owner_->deliveryDepth_;
-    handler(owner_);
-    --owner_->deliveryDepth_;
+  TSerialPortNG* owner = owner_;
+  OnMainThread([owner, event] {
+    if (owner->destroying_) return;
+    // A copy runs: the handler may clear or replace its own event, or destroy the component;
+    // after it returns nothing of the component is touched.
+    const TNotifyEvent handler = owner->*event;
+    if (handler) handler(owner);
   });
 }
 

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -64,6 +65,21 @@ class TSerialCluster {
   std::uint32_t error_;
 };
 
+/// One call of a worker waiting to run on the main thread. Shared by the component, its worker
+/// and the call posted to the main thread's queue, so that the closing and destroying waits
+/// serve this worker's call alone (other components' calls wait for the event loop), and a
+/// component destroyed from inside its own handler can let its worker go instead of joining it.
+struct TDeliveryBox {
+  std::mutex mutex;
+  std::condition_variable changed;
+  const std::function<void()>* call = nullptr;  // the waiting call (on the worker's stack)
+  bool running = false;      // the call runs on the main thread now
+  bool done = false;         // the call has returned
+  bool abandoned = false;    // the component is gone: the worker ends without touching it
+  bool workerEnded = false;  // the worker's loop has ended
+  int depth = 0;             // calls of this worker running on the main thread (nesting)
+};
+
 /// The component's background thread: polls the line, keeps a read and an event wait going,
 /// finishes writes, builds clusters and delivers events on the main thread.
 class TWorkThread {
@@ -79,6 +95,11 @@ class TWorkThread {
   void Wake();
   /// Joins the thread while serving its main-thread hand-overs.
   void JoinServing();
+  /// Main thread: runs the call waiting in box, if any and not already running.
+  static void ServeDelivery(TDeliveryBox& box);
+  /// Lets the thread end on its own: the component is being destroyed from inside one of this
+  /// worker's deliveries, so it cannot be joined; the worker frees itself when it ends.
+  void Abandon();
 
  private:
   void Execute();
@@ -93,9 +114,11 @@ class TWorkThread {
   void EventDispatch(std::uint32_t mask);
   void QueueCluster(const std::uint8_t* data, std::uint32_t size);
   void WaitOnLine();
+  void AbandonPendingRead();
   std::uint32_t WaitTimeoutMs();
   void Report(std::uint32_t place, std::uint32_t code, const char* msg);
   void Deliver(TNotifyEvent TSerialPortNG::*event);
+  void OnMainThread(const std::function<void()>& call);
 
   TSerialPortNG* owner_;
   SerialPlatform& platform_;
@@ -103,9 +126,11 @@ class TWorkThread {
   bool readPending_ = false;
   bool waitPending_ = false;
   bool wasActive_ = false;
-  std::uint32_t eventMask_ = 0;
+  bool waitCompletedAtOnce_ = false;  // this pass's event wait ended at once with events
+  std::shared_ptr<TDeliveryBox> box_;
   std::uint32_t lastReadTick_ = 0;
   std::vector<std::uint8_t> readBuffer_;
+  std::vector<std::vector<std::uint8_t>> abandonedBuffers_;  // reads given up on
   std::uint32_t readCount_ = 0;
   std::uint32_t lastError_ = 0;
   // Places whose failure was just reported, so that a lasting fault (a hung-up line) is told
@@ -128,9 +153,9 @@ class TSerialPortNG {
   /// the reports of construction (the events of the overlapped records).
   explicit TSerialPortNG(std::shared_ptr<SerialPlatform> platform = MakeSerialPlatform(),
                          TNotifyErrorEvent earlyError = {});
-  /// Closes the line if open, stops and joins the worker, frees the clusters. Must not run
-  /// inside one of this component's own handlers: the worker waits for that handler to return
-  /// and could not be joined (post the destruction to run after the handler instead).
+  /// Closes the line if open, stops and joins the worker, frees the clusters. May run inside
+  /// one of this component's own handlers: the worker, waiting for that handler, is then let go
+  /// and ends by itself once the handler has returned.
   ~TSerialPortNG();
   TSerialPortNG(const TSerialPortNG&) = delete;
   TSerialPortNG& operator=(const TSerialPortNG&) = delete;
@@ -235,6 +260,11 @@ class TSerialPortNG {
   std::uint32_t WrittenBytes() const { return writtenBytes_; }
   /// While True the worker delivers no event at all (clusters are still queued).
   bool ThreadQuietMode() const { return threadQuietMode_; }
+  /// System error code of the last opening that failed (0 after a successful one).
+  std::uint32_t OpenError() const { return openError_; }
+  /// True once the worker found the line's device gone (unplugged adapter, hung-up line);
+  /// told once through OnProcessError (Place 9914) and cleared by the next opening.
+  bool LineLost() const { return lineLost_; }
   void SetThreadQuietMode(bool value) { threadQuietMode_ = value; }
 
   // --- Operations -----------------------------------------------------------------------
@@ -274,12 +304,16 @@ class TSerialPortNG {
   void CloseLine();
   void OpenLine();
   void ApplyLineSettings();
+  void ReportNotApplied();
   void ApplyCharacterTimes();
   void SetupQueues(std::uint32_t place);
   void ControlLine(bool raise, std::uint32_t setFn, std::uint32_t clrFn, std::uint32_t setPlace,
                    const char* setMsg, std::uint32_t clrPlace, const char* clrMsg);
   void DoBreak(bool start);
   void WaitWhileThreadBusy(int rounds);
+  void WaitServingOwnWorker(const std::function<bool()>& doneWaiting,
+                            std::chrono::steady_clock::time_point deadline);
+  bool InOwnDelivery() const { return deliveryBox_->depth > 0; }
   void ResetWriteEvent();
 
   std::shared_ptr<SerialPlatform> platformOwner_;
@@ -327,6 +361,9 @@ class TSerialPortNG {
   std::atomic<std::uint32_t> commEvent_{0};
   std::atomic<std::uint32_t> writtenBytes_{0};
   std::atomic<bool> threadQuietMode_{false};
+  std::uint32_t openError_ = 0;
+  std::atomic<bool> lineLost_{false};
+  std::string lastNotApplied_;  // the settings warning last reported, not repeated
 
   // Overlapped records of the write, the read and the event wait.
   Overlapped writeOv_;
@@ -338,7 +375,7 @@ class TSerialPortNG {
   std::int32_t platformId_ = -1;
   std::atomic<bool> threadBusy_{false};
   std::atomic<bool> destroying_{false};
-  int deliveryDepth_ = 0;  // main thread: handlers of the worker's deliveries now running
+  std::shared_ptr<TDeliveryBox> deliveryBox_ = std::make_shared<TDeliveryBox>();
 
   std::mutex clusterLock_;
   std::deque<std::unique_ptr<TSerialCluster>> clusters_;

@@ -151,6 +151,12 @@ class SerialPlatform {
   virtual SysError SetupBuffers(LineHandle line, std::uint32_t rxSize, std::uint32_t txSize) = 0;
   virtual SysError GetSettings(LineHandle line, LineSettings* settings) = 0;
   virtual SysError SetSettings(LineHandle line, const LineSettings& settings) = 0;
+  /// The settings of the last successful SetSettings and SetupBuffers that this line cannot
+  /// apply, each with the reason, for the user to read; empty when everything was applied.
+  virtual std::string SettingsNotApplied(LineHandle /*line*/) { return {}; }
+  /// True when code says that the line's device has gone (unplugged, hung up): every later
+  /// call on the line fails the same way until it is closed and opened again.
+  virtual bool IsLineGone(SysError /*code*/) { return false; }
   virtual SysError GetTimeouts(LineHandle line, LineTimeouts* timeouts) = 0;
   virtual SysError SetTimeouts(LineHandle line, const LineTimeouts& timeouts) = 0;
   /// Chooses the events a pending event wait reports; 0 ends a pending wait (mask 0).
@@ -167,10 +173,13 @@ class SerialPlatform {
   /// Starts a read, as Write; the buffer must stay valid while it is pending.
   virtual SysError Read(LineHandle line, std::uint8_t* buffer, std::uint32_t count,
                         std::uint32_t* read, Overlapped& ov) = 0;
-  /// Starts a wait for the events of the event mask; on completion *mask receives the events
-  /// that happened (the pointer must stay valid while the wait is pending).
+  /// Starts a wait for the events of the event mask. Completed at once: *mask receives the
+  /// events. Pending: the events are read with GetOverlappedResult once the record's event is
+  /// signalled; the caller's word is never written later, so a wait the caller gave up on
+  /// cannot write into memory the caller has reused.
   virtual SysError WaitEvent(LineHandle line, std::uint32_t* mask, Overlapped& ov) = 0;
-  /// Result of an overlapped operation, never waiting: kSysIoIncomplete while it runs.
+  /// Result of an overlapped operation, never waiting: kSysIoIncomplete while it runs. For an
+  /// event wait, *transferred receives the events it reports.
   virtual SysError GetOverlappedResult(LineHandle line, Overlapped& ov,
                                        std::uint32_t* transferred) = 0;
   /// Reads and clears the line-error word and reads the line status.

@@ -17,7 +17,7 @@ struct SerialPlatformFake::Op : OverlappedState {
   ByteString data;                    // write: the bytes to send
   std::uint8_t* buffer = nullptr;     // read: where the bytes go
   std::uint32_t count = 0;            // read: bytes asked for
-  std::uint32_t* mask = nullptr;      // wait: the word filled on completion
+  std::uint32_t mask = 0;             // wait: the events it reports
 };
 
 SerialPlatformFake::SerialPlatformFake() = default;
@@ -57,7 +57,7 @@ void SerialPlatformFake::RaiseLocked(std::uint32_t events) {
   const std::uint32_t chosen = events & mask_;
   if (chosen == 0) return;
   if (pendingWait_ && !pendingWait_->done) {
-    *pendingWait_->mask = chosen;
+    pendingWait_->mask = chosen;
     pendingWait_->done = true;
     SignalLocked(pendingWait_->event);
     pendingWait_.reset();
@@ -65,6 +65,14 @@ void SerialPlatformFake::RaiseLocked(std::uint32_t events) {
     latched_ |= chosen;
   }
   changed_.notify_all();
+}
+
+void SerialPlatformFake::EndWaitLocked() {
+  if (!pendingWait_) return;
+  pendingWait_->mask = 0;
+  pendingWait_->done = true;
+  SignalLocked(pendingWait_->event);
+  pendingWait_.reset();
 }
 
 void SerialPlatformFake::Receive(const ByteString& bytes) {
@@ -286,6 +294,7 @@ SysError SerialPlatformFake::Close(LineHandle line) {
   if (!LineOkLocked(line)) return kInvalidHandle;
   // The handle goes even when the call reports a failure, as a closed handle does.
   CompleteReadLocked(kSysOperationAborted);
+  EndWaitLocked();
   open_ = kInvalidLineHandle;
   changed_.notify_all();
   return e;
@@ -342,12 +351,7 @@ SysError SerialPlatformFake::SetEventMask(LineHandle line, std::uint32_t mask) {
   if (!LineOkLocked(line)) return kInvalidHandle;
   mask_ = mask;
   latched_ &= mask;
-  if (pendingWait_) {  // a new mask ends the pending wait with no event
-    *pendingWait_->mask = 0;
-    pendingWait_->done = true;
-    SignalLocked(pendingWait_->event);
-    pendingWait_.reset();
-  }
+  EndWaitLocked();  // a new mask ends the pending wait with no event
   return kSysOk;
 }
 
@@ -431,6 +435,7 @@ SysError SerialPlatformFake::Read(LineHandle line, std::uint8_t* buffer, std::ui
   if (it != events_.end()) it->second = false;
   if (const SysError e = FailureLocked(Call::Read); e != kSysOk) return e;
   if (!LineOkLocked(line)) return kInvalidHandle;
+  pendingRead_.reset();  // a read given up on is replaced, and no longer filled
   if (!readsPending_) {
     const auto n = std::min(count, static_cast<std::uint32_t>(rx_.size()));
     std::memcpy(buffer, rx_.data(), n);
@@ -454,6 +459,7 @@ SysError SerialPlatformFake::WaitEvent(LineHandle line, std::uint32_t* mask, Ove
   if (it != events_.end()) it->second = false;
   if (const SysError e = FailureLocked(Call::WaitEvent); e != kSysOk) return e;
   if (!LineOkLocked(line)) return kInvalidHandle;
+  pendingWait_.reset();  // a wait given up on is replaced, as the system does
   if (latched_ != 0) {
     *mask = latched_;
     latched_ = 0;
@@ -462,7 +468,6 @@ SysError SerialPlatformFake::WaitEvent(LineHandle line, std::uint32_t* mask, Ove
   auto op = std::make_shared<Op>();
   op->kind = Op::Kind::Wait;
   op->event = ov.event;
-  op->mask = mask;
   ov.state = op;
   pendingWait_ = op;
   return kSysIoPending;
@@ -472,13 +477,13 @@ SysError SerialPlatformFake::GetOverlappedResult(LineHandle, Overlapped& ov,
                                                  std::uint32_t* transferred) {
   std::lock_guard<std::mutex> lock(mutex_);
   auto* op = dynamic_cast<Op*>(ov.state.get());
-  if (op != nullptr) {
+  if (op == nullptr) return kSysInvalidParameter;
+  if (op->kind != Op::Kind::Wait) {
     const Call call = op->kind == Op::Kind::Read ? Call::ResultRead : Call::ResultWrite;
     if (const SysError e = FailureLocked(call); e != kSysOk) return e;
   }
-  if (op == nullptr) return kSysInvalidParameter;
   if (!op->done) return kSysIoIncomplete;
-  *transferred = op->transferred;
+  *transferred = op->kind == Op::Kind::Wait ? op->mask : op->transferred;
   return op->error;
 }
 

@@ -131,6 +131,7 @@ class SerialPlatformFake : public SerialPlatform {
   bool LineOkLocked(LineHandle line) const;
   void SignalLocked(EventHandle event);
   void RaiseLocked(std::uint32_t events);
+  void EndWaitLocked();
   void CompleteReadLocked(SysError error);
   void Log(std::string entry);
 

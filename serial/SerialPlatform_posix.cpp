@@ -3,9 +3,15 @@
 // Overlapped operations are emulated: the line is non-blocking, a read returns at once with
 // what has arrived, a write that the kernel cannot take whole stays pending and is pushed on
 // (and timed out) whenever its result is asked for, and an event wait stays pending until
-// WaitForEvents sees something happen on the line: new bytes beyond those the last status read
-// counted, a modem input change, the transmit queue drained, or a hang-up. Events are pipes,
-// so that waits on them and on the line meet in one poll().
+// WaitForEvents sees something happen on the line: new bytes, a modem input change, the
+// transmit queue drained, or a hang-up. Events are pipes, so that waits on them and on the line
+// meet in one poll().
+//
+// Received bytes are moved from the kernel into the line's own receive queue as soon as they
+// arrive (up to RxQueueSize bytes). So the descriptor is readable only when something new has
+// come, poll() can wait for more bytes while earlier ones wait to be read, and the settings
+// that act on received bytes (event character, NUL stripping, DSR sensitivity, XON/XOFF limits)
+// are applied on the way in, where the terminal driver has no such options.
 //
 // A pseudo-terminal has no modem lines: its modem status reads as all low and the control-line
 // and break calls succeed without effect. A hung-up line (closed pty master, unplugged USB
@@ -24,6 +30,7 @@
 #include <chrono>
 #include <map>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -39,6 +46,27 @@ namespace {
 
 constexpr SysError kBadHandle = EBADF;
 constexpr SysError kHungUp = EIO;
+// Receive and transmit queue sizes until SetupBuffers is called.
+constexpr std::uint32_t kDefaultQueueSize = 4096;
+// Size of the transmit buffer of the kernel's serial drivers (one page).
+constexpr std::uint32_t kKernelTxBuffer = 4096;
+// Bytes taken from the kernel per read call while draining.
+constexpr std::size_t kDrainChunk = 4096;
+
+// Flag-word bits that the shared header does not name (they come through FlowControl).
+constexpr std::uint32_t kFlagDtrControlMask = 0x30;
+constexpr std::uint32_t kDtrControlHandshake = 0x20;
+constexpr std::uint32_t kFlagDsrSensitivity = 0x40;
+constexpr std::uint32_t kFlagTxContinueOnXoff = 0x80;
+constexpr std::uint32_t kFlagRtsControlMask = 0x3000;
+constexpr std::uint32_t kRtsControlToggle = 0x3000;
+constexpr std::uint32_t kFlagAbortOnError = 0x4000;
+// Stop-bits code of one and a half stop bits; a 5-bit character's "two" stop bits are 1.5.
+constexpr std::uint8_t kOneAndHalfStopBits = 1;
+constexpr std::uint8_t kFiveBitCharacter = 5;
+
+// Errors that mean the device has gone (unplugged USB adapter, hung-up line).
+bool IsGoneError(int error) { return error == EIO || error == ENODEV || error == ENXIO; }
 
 #if defined(__linux__) && (defined(__x86_64__) || defined(__i386__) || defined(__aarch64__) || \
                            defined(__arm__) || defined(__riscv))
@@ -71,6 +99,49 @@ constexpr bool kHaveArbitraryRates = false;
 SysError SetArbitraryRate(int, std::uint32_t) { return kSysInvalidParameter; }
 #endif
 
+// Bits of the line status' flag word that this backend reports.
+constexpr std::uint32_t kStatusDsrHold = 1u << 1;
+constexpr std::uint32_t kStatusXoffSent = 1u << 4;
+
+// Asks a USB adapter's driver for low latency (most map it to a 1 ms latency timer). Lines
+// that know no such request (pseudo-terminals) are left as they are.
+void RequestLowLatency(int fd) {
+#if defined(__linux__) && defined(TIOCGSERIAL) && defined(ASYNC_LOW_LATENCY)
+  serial_struct info{};
+  if (ioctl(fd, TIOCGSERIAL, &info) != 0) return;
+  if ((info.flags & ASYNC_LOW_LATENCY) != 0) return;
+  info.flags |= ASYNC_LOW_LATENCY;
+  ioctl(fd, TIOCSSERIAL, &info);
+#else
+  (void)fd;
+#endif
+}
+
+// The settings of s that a Linux line cannot apply, each with the reason, joined by "; ";
+// empty when everything is applied.
+std::string NotAppliedSettings(const LineSettings& s) {
+  std::string text;
+  const auto add = [&text](const char* item) {
+    if (!text.empty()) text += "; ";
+    text += item;
+  };
+  if ((s.flags & kFlagErrorChar) != 0 && s.errorChar != 0)
+    add("parity error replacement: Linux replaces bad bytes by NUL only");
+  if ((s.flags & kFlagDtrControlMask) == kDtrControlHandshake)
+    add("DTR handshake: not available on Linux");
+  if ((s.flags & kFlagRtsControlMask) == kRtsControlToggle)
+    add("RTS toggle: not available on Linux");
+  if ((s.flags & kFlagAbortOnError) != 0) add("abort on error: not available on Linux");
+  if ((s.flags & kFlagInX) != 0 && (s.flags & kFlagTxContinueOnXoff) == 0)
+    add("transmit stop after XOFF sent: Linux keeps transmitting");
+  if ((s.flags & kFlagRtsHandshake) == kFlagRtsHandshake &&
+      (s.flags & kFlagRtsControlMask) != kRtsControlToggle)
+    add("XON/XOFF limits with RTS handshake: the Linux driver drops RTS at its own level");
+  if (s.stopBits == kOneAndHalfStopBits && s.byteSize != kFiveBitCharacter)
+    add("1.5 stop bits: sent as 2 with characters of more than 5 bits");
+  return text;
+}
+
 struct SpeedRow {
   std::uint32_t rate;
   speed_t code;
@@ -99,7 +170,7 @@ struct PosixOp : OverlappedState {
   std::uint32_t count = 0;
   std::chrono::steady_clock::time_point deadline{};
   bool hasDeadline = false;
-  std::uint32_t* mask = nullptr;  // wait: the word filled on completion
+  std::uint32_t mask = 0;  // wait: the events it reports
   LineHandle line = kInvalidLineHandle;
 };
 
@@ -108,12 +179,19 @@ struct Line {
   int fd = -1;
   bool virtualLine = false;  // no modem lines (pseudo-terminal)
   bool hung = false;
+  SysError goneError = kHungUp;  // what line calls return once the line has gone
+  std::string notApplied;        // settings of the last SetSettings this line cannot apply
   LineSettings settings;
   LineTimeouts timeouts;
   std::uint32_t mask = 0;
-  std::uint32_t reportedInQueue = 0;  // receive count of the last status read
+  std::string rx;                   // received bytes taken from the kernel, oldest first
+  std::uint32_t rxCapacity = kDefaultQueueSize;
+  std::string bufferNotes;  // buffer sizes of the last SetupBuffers this line cannot apply
+  std::uint32_t rxEvents = 0;       // character and event-character events not yet reported
+  bool xoffSent = false;            // our XOFF is in force (software input flow control)
   std::uint32_t lastModem = 0;
-  bool txArmed = false;  // a write went out: report the transmit queue running empty
+  bool txArmed = false;
+  bool outMaybeBusy = false;  // bytes may wait in the kernel's output queue  // a write went out: report the transmit queue running empty
   std::uint32_t errorWord = 0;    // line errors counted since the last status read
   std::uint32_t errorEvents = 0;  // line-error and break events not yet reported to a wait
 #ifdef TIOCGICOUNT
@@ -181,6 +259,7 @@ class PosixSerialPlatform final : public SerialPlatform {
     t.c_cc[VMIN] = 0;
     t.c_cc[VTIME] = 0;
     tcsetattr(fd, TCSANOW, &t);
+    RequestLowLatency(fd);
     auto line = std::make_shared<Line>();
     line->fd = fd;
     int modem = 0;
@@ -216,16 +295,28 @@ class PosixSerialPlatform final : public SerialPlatform {
     return rc == 0 ? kSysOk : Errno();
   }
 
-  SysError SetupBuffers(LineHandle h, std::uint32_t, std::uint32_t) override {
-    // The kernel's buffers have fixed sizes; the call only checks the handle.
-    return Find(h) ? kSysOk : kBadHandle;
+  SysError SetupBuffers(LineHandle h, std::uint32_t rxSize, std::uint32_t txSize) override {
+    // The receive size bounds the line's own queue (beyond it bytes stay in the kernel, whose
+    // flow control then holds the sender). The transmit buffer is the kernel's, of a fixed
+    // size: any other size is told as not applied.
+    auto line = Find(h);
+    if (!line) return kBadHandle;
+    if (rxSize == 0) return kSysInvalidParameter;
+    std::lock_guard<std::mutex> lock(line->mutex);
+    line->rxCapacity = rxSize;
+    line->bufferNotes = txSize == kKernelTxBuffer
+                            ? ""
+                            : "transmit queue size " + std::to_string(txSize) +
+                                  ": the Linux driver's transmit buffer holds " +
+                                  std::to_string(kKernelTxBuffer) + " bytes";
+    return kSysOk;
   }
 
   SysError GetSettings(LineHandle h, LineSettings* settings) override {
     auto line = Find(h);
     if (!line) return kBadHandle;
     std::lock_guard<std::mutex> lock(line->mutex);
-    if (line->hung) return kHungUp;
+    if (line->hung) return line->goneError;
     *settings = line->settings;
     return kSysOk;
   }
@@ -234,7 +325,7 @@ class PosixSerialPlatform final : public SerialPlatform {
     auto line = Find(h);
     if (!line) return kBadHandle;
     std::lock_guard<std::mutex> lock(line->mutex);
-    if (line->hung) return kHungUp;
+    if (line->hung) return line->goneError;
     termios t{};
     if (tcgetattr(line->fd, &t) != 0) return Errno();
     cfmakeraw(&t);
@@ -261,11 +352,17 @@ class PosixSerialPlatform final : public SerialPlatform {
       default: return kSysInvalidParameter;
     }
     if (s.stopBits > 2) return kSysInvalidParameter;
-    if (s.stopBits != 0) t.c_cflag |= CSTOPB;  // one and a half is sent as two
-    if ((s.flags & kFlagParityCheck) != 0) t.c_iflag |= INPCK;
+    if (s.stopBits != 0) t.c_cflag |= CSTOPB;  // with 5-bit characters this is 1.5
+    // Replacing bad bytes by NUL is what INPCK does; without replacement a bad byte is passed
+    // on as received, and the driver counts the error either way.
+    if ((s.flags & kFlagErrorChar) != 0 && s.errorChar == 0) t.c_iflag |= INPCK;
     if ((s.flags & (kFlagOutxCtsFlow | kFlagRtsHandshake)) != 0) t.c_cflag |= CRTSCTS;
     if ((s.flags & kFlagOutX) != 0) t.c_iflag |= IXON;
     if ((s.flags & kFlagInX) != 0) t.c_iflag |= IXOFF;
+    if ((s.flags & kFlagInX) == 0 && line->xoffSent) {
+      tcflow(line->fd, TCION);
+      line->xoffSent = false;
+    }
     t.c_cc[VSTART] = static_cast<cc_t>(s.xonChar);
     t.c_cc[VSTOP] = static_cast<cc_t>(s.xoffChar);
     t.c_cc[VMIN] = 0;
@@ -284,7 +381,19 @@ class PosixSerialPlatform final : public SerialPlatform {
       if (const SysError e = SetArbitraryRate(line->fd, s.baudRate); e != kSysOk) return e;
     }
     line->settings = s;
+    line->notApplied = NotAppliedSettings(s);
     return kSysOk;
+  }
+
+  bool IsLineGone(SysError code) override { return IsGoneError(static_cast<int>(code)); }
+
+  std::string SettingsNotApplied(LineHandle h) override {
+    auto line = Find(h);
+    if (!line) return {};
+    std::lock_guard<std::mutex> lock(line->mutex);
+    if (line->bufferNotes.empty()) return line->notApplied;
+    if (line->notApplied.empty()) return line->bufferNotes;
+    return line->bufferNotes + "; " + line->notApplied;
   }
 
   SysError GetTimeouts(LineHandle h, LineTimeouts* timeouts) override {
@@ -299,7 +408,7 @@ class PosixSerialPlatform final : public SerialPlatform {
     auto line = Find(h);
     if (!line) return kBadHandle;
     std::lock_guard<std::mutex> lock(line->mutex);
-    if (line->hung) return kHungUp;
+    if (line->hung) return line->goneError;
     line->timeouts = timeouts;
     return kSysOk;
   }
@@ -319,10 +428,14 @@ class PosixSerialPlatform final : public SerialPlatform {
     if (!line) return kBadHandle;
     std::lock_guard<std::mutex> lock(line->mutex);
     if ((flags & kAbortWrite) != 0) AbortWriteLocked(*line);
-    if (line->hung) return kHungUp;
-    if ((flags & kClearRx) != 0 && tcflush(line->fd, TCIFLUSH) != 0) return Errno();
+    if (line->hung) return line->goneError;
+    if ((flags & kClearRx) != 0) {
+      line->rx.clear();
+      line->rxEvents = 0;
+      ReleaseXoffLocked(*line);
+      if (tcflush(line->fd, TCIFLUSH) != 0) return Errno();
+    }
     if ((flags & kClearTx) != 0 && tcflush(line->fd, TCOFLUSH) != 0) return Errno();
-    line->reportedInQueue = 0;
     return kSysOk;
   }
 
@@ -340,7 +453,7 @@ class PosixSerialPlatform final : public SerialPlatform {
       default: return kSysInvalidParameter;
     }
     if (line->virtualLine) return kSysOk;
-    if (line->hung) return kHungUp;
+    if (line->hung) return line->goneError;
     return ioctl(line->fd, request, &bits) == 0 ? kSysOk : Errno();
   }
 
@@ -353,7 +466,7 @@ class PosixSerialPlatform final : public SerialPlatform {
     auto line = Find(h);
     if (!line) return kBadHandle;
     std::lock_guard<std::mutex> lock(line->mutex);
-    if (line->hung) return kHungUp;
+    if (line->hung) return line->goneError;
     auto op = std::make_shared<PosixOp>();
     op->kind = PosixOp::Kind::Write;
     op->event = ov.event;
@@ -375,6 +488,12 @@ class PosixSerialPlatform final : public SerialPlatform {
       return kSysOk;
     }
     line->pendingWrite = op;
+    // A worker waiting on this line learns of the write, so that it waits for the kernel's
+    // room too and the write goes on as soon as there is some.
+    if (line->pendingWait) {
+      std::lock_guard<std::mutex> registry(mutex_);
+      KickLocked(line->pendingWait->event);
+    }
     return kSysIoPending;
   }
 
@@ -384,23 +503,17 @@ class PosixSerialPlatform final : public SerialPlatform {
     auto line = Find(h);
     if (!line) return kBadHandle;
     std::lock_guard<std::mutex> lock(line->mutex);
-    if (line->hung) return kHungUp;
+    if (line->hung) return line->goneError;
     *read = 0;
     if (count == 0) return kSysOk;
-    for (;;) {
-      const ssize_t n = ::read(line->fd, buffer, count);
-      if (n > 0) {
-        *read = static_cast<std::uint32_t>(n);
-        line->reportedInQueue -= std::min(line->reportedInQueue, *read);
-        return kSysOk;
-      }
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return kSysOk;
-      // End of file on a terminal, or EIO: the other side is gone.
-      const SysError e = n == 0 ? kHungUp : Errno();
-      if (e == kHungUp) MarkHungLocked(*line);
-      return e;
-    }
+    DrainLocked(*line);
+    const auto n = std::min<std::size_t>(count, line->rx.size());
+    std::copy_n(line->rx.data(), n, buffer);
+    line->rx.erase(0, n);
+    *read = static_cast<std::uint32_t>(n);
+    if (line->rx.size() <= line->settings.xonLim) ReleaseXoffLocked(*line);
+    if (n == 0 && line->hung) return line->goneError;
+    return kSysOk;
   }
 
   SysError WaitEvent(LineHandle h, std::uint32_t* mask, Overlapped& ov) override {
@@ -408,21 +521,21 @@ class PosixSerialPlatform final : public SerialPlatform {
     auto line = Find(h);
     if (!line) return kBadHandle;
     std::lock_guard<std::mutex> lock(line->mutex);
-    if (line->hung) return kHungUp;
+    if (line->hung) return line->goneError;
     line->pendingWait.reset();  // replaced: its event is the one just reset
     auto op = std::make_shared<PosixOp>();
     op->kind = PosixOp::Kind::Wait;
     op->event = ov.event;
-    op->mask = mask;
     op->line = h;
     ov.state = op;
     line->pendingWait = op;
     ProgressWaitLocked(*line);
     if (op->done) {
       ResetEvent(ov.event);
+      *mask = op->mask;
       return kSysOk;
     }
-    return line->hung ? kHungUp : kSysIoPending;
+    return line->hung ? line->goneError : kSysIoPending;
   }
 
   SysError GetOverlappedResult(LineHandle, Overlapped& ov, std::uint32_t* transferred) override {
@@ -436,7 +549,7 @@ class PosixSerialPlatform final : public SerialPlatform {
       }
     }
     if (!op->done) return kSysIoIncomplete;
-    *transferred = op->transferred;
+    *transferred = op->kind == PosixOp::Kind::Wait ? op->mask : op->transferred;
     return op->error;
   }
 
@@ -444,19 +557,21 @@ class PosixSerialPlatform final : public SerialPlatform {
     auto line = Find(h);
     if (!line) return kBadHandle;
     std::lock_guard<std::mutex> lock(line->mutex);
-    CheckHangUpLocked(*line);
-    if (line->hung) return kHungUp;
-    int in = 0;
+    DrainLocked(*line);
+    // Bytes already received are still handed out after a hang-up.
+    if (line->hung && line->rx.empty()) return line->goneError;
+    // The output queue is asked only while something was written since it was last empty.
     int out = 0;
-    if (ioctl(line->fd, FIONREAD, &in) != 0) return Errno();
-    if (ioctl(line->fd, TIOCOUTQ, &out) != 0) out = 0;
+    if (line->hung || !line->outMaybeBusy || ioctl(line->fd, TIOCOUTQ, &out) != 0) out = 0;
+    line->outMaybeBusy = out > 0 || line->pendingWrite != nullptr;
     ReadErrorCountersLocked(*line);
     *errors = line->errorWord;
     line->errorWord = 0;
     status->flags = 0;
-    status->inQueue = static_cast<std::uint32_t>(std::max(in, 0));
+    if (line->xoffSent) status->flags |= kStatusXoffSent;
+    if (DsrHoldLocked(*line)) status->flags |= kStatusDsrHold;
+    status->inQueue = static_cast<std::uint32_t>(line->rx.size());
     status->outQueue = static_cast<std::uint32_t>(std::max(out, 0));
-    line->reportedInQueue = status->inQueue;
     return kSysOk;
   }
 
@@ -466,7 +581,7 @@ class PosixSerialPlatform final : public SerialPlatform {
     std::lock_guard<std::mutex> lock(line->mutex);
     *modemStatus = 0;
     if (line->virtualLine) return kSysOk;
-    if (line->hung) return kHungUp;
+    if (line->hung) return line->goneError;
     int bits = 0;
     if (ioctl(line->fd, TIOCMGET, &bits) != 0) return Errno();
     *modemStatus = ModemWord(bits);
@@ -496,14 +611,8 @@ class PosixSerialPlatform final : public SerialPlatform {
     std::lock_guard<std::mutex> lock(mutex_);
     auto it = events_.find(event);
     if (it == events_.end()) return kBadHandle;
-    Event& e = it->second;
-    if (e.pipeFull) {
-      char drain[16];
-      while (::read(e.readFd, drain, sizeof drain) > 0) {
-      }
-      e.pipeFull = false;
-    }
-    e.signalled = false;
+    DrainPipeLocked(it->second);
+    it->second.signalled = false;
     return kSysOk;
   }
 
@@ -548,6 +657,7 @@ class PosixSerialPlatform final : public SerialPlatform {
           auto it = events_.find(events[i]);
           if (it == events_.end()) return kWaitFailed;
           if (it->second.signalled) return i;
+          DrainPipeLocked(it->second);  // a kick: look at the lines again
           fds.push_back(pollfd{it->second.readFd, POLLIN, 0});
         }
         for (auto& [handle, line] : lines_) waitingLines.push_back(line);
@@ -560,12 +670,17 @@ class PosixSerialPlatform final : public SerialPlatform {
         const EventHandle ev = line->pendingWait->event;
         if (std::find(events, events + count, ev) == events + count) continue;
         ProgressWaitLocked(*line);
-        if (line->pendingWait && !line->hung && line->reportedInQueue == 0 &&
-            std::find(lineFdsIgnored.begin(), lineFdsIgnored.end(), line->fd) ==
-                lineFdsIgnored.end()) {
-          fds.push_back(pollfd{line->fd, POLLIN, 0});
-          polledLines.push_back(line);
-        }
+        if (!line->pendingWait || line->hung ||
+            std::find(lineFdsIgnored.begin(), lineFdsIgnored.end(), line->fd) !=
+                lineFdsIgnored.end())
+          continue;
+        // New bytes while there is room for them, and room in the kernel for a pending write
+        // (which then goes on at once rather than at the worker's next pass).
+        short wanted = line->rx.size() < line->rxCapacity ? POLLIN : 0;
+        if (line->pendingWrite && !DsrHoldLocked(*line)) wanted = static_cast<short>(wanted | POLLOUT);
+        if (wanted == 0) continue;
+        fds.push_back(pollfd{line->fd, wanted, 0});
+        polledLines.push_back(line);
       }
       {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -580,17 +695,32 @@ class PosixSerialPlatform final : public SerialPlatform {
       const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
       const int rc = ::poll(fds.data(), fds.size(), static_cast<int>(left.count()));
       if (rc < 0 && errno != EINTR) return kWaitFailed;
+      if (rc == 0 && Clock::now() >= deadline) return kWaitTimeout;
       // A line that is readable but brought nothing new (end of file) is not polled again in
-      // this call; the progress step above turns hang-ups into events.
+      // this call; the progress step above turns hang-ups into events. A write that the
+      // kernel's room lets finish ends the wait early (as a timeout): the worker's next pass
+      // sees it finished.
+      bool writeFinished = false;
       for (std::size_t k = 0; k < polledLines.size(); ++k) {
         const pollfd& p = fds[count + k];
         if (p.revents == 0) continue;
         auto& line = polledLines[k];
         std::lock_guard<std::mutex> lock(line->mutex);
-        if ((p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) MarkHungLocked(*line);
+        if ((p.revents & POLLOUT) != 0 && line->pendingWrite) {
+          PushWriteLocked(*line, *line->pendingWrite);
+          if (line->pendingWrite->done) {
+            line->pendingWrite.reset();
+            writeFinished = true;
+          }
+        }
+        if ((p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+          DrainLocked(*line);  // what arrived before the hang-up is kept
+          MarkHungLocked(*line);
+        }
         ProgressWaitLocked(*line);
-        if (line->pendingWait) lineFdsIgnored.push_back(line->fd);
+        if (line->pendingWait && (p.revents & POLLIN) != 0) lineFdsIgnored.push_back(line->fd);
       }
+      if (writeFinished) return kWaitTimeout;
     }
   }
 
@@ -617,6 +747,20 @@ class PosixSerialPlatform final : public SerialPlatform {
     return it->second.waiters > 0 ? FillPipeLocked(it->second) : kSysOk;
   }
 
+  // Wakes the WaitForEvents calls registered on event without signalling it.
+  void KickLocked(EventHandle event) {
+    auto it = events_.find(event);
+    if (it != events_.end() && it->second.waiters > 0) FillPipeLocked(it->second);
+  }
+
+  static void DrainPipeLocked(Event& e) {
+    if (!e.pipeFull) return;
+    char drain[16];
+    while (::read(e.readFd, drain, sizeof drain) > 0) {
+    }
+    e.pipeFull = false;
+  }
+
   static SysError FillPipeLocked(Event& e) {
     if (e.pipeFull) return kSysOk;
     const char one = 1;
@@ -630,23 +774,17 @@ class PosixSerialPlatform final : public SerialPlatform {
     if (!line) return kBadHandle;
     std::lock_guard<std::mutex> lock(line->mutex);
     if (line->virtualLine) return kSysOk;
-    if (line->hung) return kHungUp;
+    if (line->hung) return line->goneError;
     return ioctl(line->fd, request) == 0 ? kSysOk : Errno();
   }
 
-  void CheckHangUpLocked(Line& line) {
-    if (line.hung) return;
-    pollfd p{line.fd, POLLIN, 0};
-    if (::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0)
-      MarkHungLocked(line);
-  }
-
-  void MarkHungLocked(Line& line) {
+  void MarkHungLocked(Line& line, SysError error = kHungUp) {
     if (line.hung) return;
     line.hung = true;
+    line.goneError = error;
     CompleteWaitLocked(line, kEvErr & line.mask);
     if (line.pendingWrite) {
-      line.pendingWrite->error = kHungUp;
+      line.pendingWrite->error = error;
       line.pendingWrite->done = true;
       SetEvent(line.pendingWrite->event);
       line.pendingWrite.reset();
@@ -655,7 +793,7 @@ class PosixSerialPlatform final : public SerialPlatform {
 
   void CompleteWaitLocked(Line& line, std::uint32_t events) {
     if (!line.pendingWait) return;
-    *line.pendingWait->mask = events;
+    line.pendingWait->mask = events;
     line.pendingWait->done = true;
     SetEvent(line.pendingWait->event);
     line.pendingWait.reset();
@@ -667,6 +805,71 @@ class PosixSerialPlatform final : public SerialPlatform {
     line.pendingWrite->done = true;
     SetEvent(line.pendingWrite->event);
     line.pendingWrite.reset();
+  }
+
+  // Moves what the kernel holds into the line's receive queue, up to its capacity, applying
+  // the settings that act on received bytes; new bytes raise the character event (and the
+  // event-character event when that character is among them). A read that finds the device
+  // gone marks the line hung.
+  void DrainLocked(Line& line) {
+    if (line.hung) return;
+    // One poll tells whether anything came and whether the line hung up; an idle line costs
+    // no read.
+    pollfd ready{line.fd, POLLIN, 0};
+    if (::poll(&ready, 1, 0) <= 0) return;
+    const bool hungUp = (ready.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+    if ((ready.revents & POLLIN) != 0) ReadIntoQueueLocked(line);
+    if (hungUp) MarkHungLocked(line);
+  }
+
+  void ReadIntoQueueLocked(Line& line) {
+    const LineSettings& s = line.settings;
+    char chunk[kDrainChunk];
+    while (line.rx.size() < line.rxCapacity) {
+      const std::size_t room = std::min<std::size_t>(kDrainChunk, line.rxCapacity - line.rx.size());
+      const ssize_t n = ::read(line.fd, chunk, room);
+      if (n < 0 && errno == EINTR) continue;
+      // With VMIN and VTIME 0 an empty terminal reads 0 bytes; a hang-up shows in poll().
+      if (n == 0 || (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))) break;
+      if (n < 0) {
+        if (IsGoneError(errno)) MarkHungLocked(line, static_cast<SysError>(errno));
+        break;
+      }
+      // DSR sensitivity: bytes received while DSR is low are dropped.
+      if ((s.flags & kFlagDsrSensitivity) != 0 && (CurrentModemLocked(line) & kModemDsrOn) == 0)
+        continue;
+      const std::size_t before = line.rx.size();
+      if ((s.flags & kFlagNull) != 0) {
+        for (ssize_t i = 0; i < n; ++i)
+          if (chunk[i] != '\0') line.rx.push_back(chunk[i]);
+      } else {
+        line.rx.append(chunk, static_cast<std::size_t>(n));
+      }
+      if (line.rx.size() == before) continue;
+      line.rxEvents |= kEvRxChar;
+      if (line.rx.find(s.evtChar, before) != std::string::npos) line.rxEvents |= kEvRxFlag;
+    }
+    // Software input flow control at the limits of the line's own queue.
+    if ((s.flags & kFlagInX) != 0 && !line.xoffSent && !line.hung &&
+        line.rxCapacity - line.rx.size() < s.xoffLim) {
+      if (tcflow(line.fd, TCIOFF) == 0) line.xoffSent = true;
+    }
+  }
+
+  static void ReleaseXoffLocked(Line& line) {
+    if (!line.xoffSent || line.hung) return;
+    if (tcflow(line.fd, TCION) == 0) line.xoffSent = false;
+  }
+
+  static std::uint32_t CurrentModemLocked(Line& line) {
+    if (line.virtualLine || line.hung) return 0;
+    int bits = 0;
+    return ioctl(line.fd, TIOCMGET, &bits) == 0 ? ModemWord(bits) : line.lastModem;
+  }
+
+  static bool DsrHoldLocked(Line& line) {
+    return (line.settings.flags & kFlagOutxDsrFlow) != 0 &&
+           (CurrentModemLocked(line) & kModemDsrOn) == 0;
   }
 
   // Turns the driver's error counters into line-error bits (kept until the next status read)
@@ -696,13 +899,11 @@ class PosixSerialPlatform final : public SerialPlatform {
   // transmit queue drained. Completes the wait when one of them is in the mask.
   void ProgressWaitLocked(Line& line) {
     if (!line.pendingWait) return;
-    CheckHangUpLocked(line);
-    if (!line.pendingWait) return;
-    std::uint32_t events = 0;
-    int in = 0;
-    if (ioctl(line.fd, FIONREAD, &in) == 0 && static_cast<std::uint32_t>(in) > line.reportedInQueue)
-      events |= kEvRxChar;
-    if (!line.virtualLine) {
+    DrainLocked(line);
+    if (!line.pendingWait) return;  // the line hung up
+    std::uint32_t events = line.rxEvents;
+    line.rxEvents = 0;
+    if (!line.virtualLine && !line.hung) {
       int bits = 0;
       if (ioctl(line.fd, TIOCMGET, &bits) == 0) {
         const std::uint32_t modem = ModemWord(bits);
@@ -731,7 +932,11 @@ class PosixSerialPlatform final : public SerialPlatform {
   // Writes what the kernel takes now; ends the operation when all is written, on a failure, or
   // short when its time limit has passed.
   void PushWriteLocked(Line& line, PosixOp& op) {
-    while (op.transferred < op.count) {
+    // DSR handshake: output waits while the DSR input is low (a line without modem lines
+    // never raises it, so the write ends by its time limit).
+    const bool held = DsrHoldLocked(line);
+    const std::uint32_t before = op.transferred;
+    while (!held && op.transferred < op.count) {
       const ssize_t n = ::write(line.fd, op.data + op.transferred, op.count - op.transferred);
       if (n > 0) {
         op.transferred += static_cast<std::uint32_t>(n);
@@ -740,12 +945,18 @@ class PosixSerialPlatform final : public SerialPlatform {
       if (n < 0 && errno == EINTR) continue;
       if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
       op.error = n < 0 ? Errno() : kHungUp;
-      if (op.error == kHungUp) line.hung = true;
+      if (IsGoneError(static_cast<int>(op.error))) {
+        line.hung = true;
+        line.goneError = op.error;
+      }
       op.done = true;
       SetEvent(op.event);
       return;
     }
-    if (op.transferred > 0) line.txArmed = true;
+    if (op.transferred > before) {  // this push sent bytes: their draining is an event
+      line.txArmed = true;
+      line.outMaybeBusy = true;
+    }
     if (op.transferred == op.count ||
         (op.hasDeadline && std::chrono::steady_clock::now() >= op.deadline)) {
       op.done = true;

@@ -52,7 +52,8 @@ SysError Result(BOOL ok) { return ok ? kSysOk : LastError(); }
 // its events in.
 struct Win32Op final : OverlappedState {
   OVERLAPPED record{};
-  DWORD eventMask = 0;
+  DWORD eventMask = 0;     // an event wait's events, filled by the system
+  bool eventWait = false;  // the record carries an event wait
   bool started = false;  // the system took the record (a call was made with it)
 
   bool SystemDone() const { return !started || HasOverlappedIoCompleted(&record); }
@@ -183,9 +184,11 @@ class Win32SerialPlatform final : public SerialPlatform {
   SysError WaitEvent(LineHandle line, std::uint32_t* mask, Overlapped& ov) override {
     Win32Op& op = Fresh(ov);
     op.started = true;
-    // The system fills the caller's word itself when the wait ends, as the interface promises;
-    // the word is the system's DWORD in all but name (same size and representation).
-    if (::WaitCommEvent(ToHandle(line), reinterpret_cast<DWORD*>(mask), &op.record)) {
+    op.eventWait = true;
+    // The system fills the record's own word: a wait given up on may still end later, and the
+    // record outlives it (retired records), while the caller's word may not.
+    if (::WaitCommEvent(ToHandle(line), &op.eventMask, &op.record)) {
+      *mask = op.eventMask;
       return kSysOk;
     }
     return Started(op);
@@ -197,7 +200,7 @@ class Win32SerialPlatform final : public SerialPlatform {
     if (!op || !op->started) return kSysInvalidParameter;
     DWORD count = 0;
     if (!::GetOverlappedResult(ToHandle(line), &op->record, &count, FALSE)) return LastError();
-    *transferred = count;
+    *transferred = op->eventWait ? op->eventMask : count;
     return kSysOk;
   }
 

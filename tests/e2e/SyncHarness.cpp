@@ -64,7 +64,7 @@ std::vector<sim::DecoderConfig> FourDecoders() {
     return {Decoder("PITIN", 1700), Decoder("PITOUT", -800), Decoder("START", 300), Decoder("T1", 40)};
 }
 
-SyncHarness::SyncHarness(std::vector<sim::DecoderConfig> decoders, bool developer) {
+SyncHarness::SyncHarness(std::vector<sim::DecoderConfig> decoders, bool developer, const OptionsHook& hook) {
     scopedDesktop_ = std::make_unique<ScopedDesktop>(desktop_);
     folder_ = MakeTempFolder("sincrovia-e2e-prog-");
     SetLinkProgramFolder(folder_.string());
@@ -85,6 +85,7 @@ SyncHarness::SyncHarness(std::vector<sim::DecoderConfig> decoders, bool develope
     window_ = std::make_unique<TSincrovia>(services);
     TProcedureOptions options;
     options.settingsFolder = folder_.string();
+    if (hook) options = hook(*window_, options);
     procedures_ = AttachProcedures(*window_, options);
     window_->SetStartupWarningEnabled(false);
     window_->show();

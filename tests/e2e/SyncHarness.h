@@ -45,8 +45,11 @@ std::vector<sim::DecoderConfig> FourDecoders();
 /// Window, procedures and simulator of one test.
 class SyncHarness {
 public:
+    /// Lets a test add to the window and to the procedure options before they attach.
+    using OptionsHook = std::function<TProcedureOptions(TSincrovia&, TProcedureOptions)>;
     /// Starts the simulator with `decoders` (may be empty) and builds the shown window.
-    explicit SyncHarness(std::vector<sim::DecoderConfig> decoders, bool developer = false);
+    explicit SyncHarness(std::vector<sim::DecoderConfig> decoders, bool developer = false,
+                         const OptionsHook& hook = {});
     ~SyncHarness();
     SyncHarness(const SyncHarness&) = delete;
     SyncHarness& operator=(const SyncHarness&) = delete;

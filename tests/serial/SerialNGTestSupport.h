@@ -56,6 +56,8 @@ class PtyPair {
   PtyPair& operator=(const PtyPair&) = delete;
   bool Ok() const { return master_ >= 0; }
   const std::string& SlavePath() const { return slavePath_; }
+  /// The master's descriptor (its terminal settings are the slave's).
+  int MasterFd() const { return master_; }
   /// Writes bytes into the line (the component receives them).
   void Send(const std::string& bytes);
   /// Reads what the component wrote, waiting up to timeout for `count` bytes.

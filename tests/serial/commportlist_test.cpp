@@ -1,9 +1,11 @@
 // The port list over a fake /sys/class/tty and a fake folder of virtual ports: which entries
 // are serial lines, the order of discovery, and how names join a list that already has some.
 #include "serial/CommPortList.h"
+#include "serial/UsbAdapter.h"
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -53,7 +55,11 @@ public:
     void AddVirtualLink(const std::string& name, const fs::path& target) {
         fs::create_symlink(target, Virtual() / name);
     }
-    PortListSources Sources() const { return {TtyClass().string(), Virtual().string()}; }
+    fs::path ById() const { return root_ / "dev" / "serial" / "by-id"; }
+    fs::path Root() const { return root_; }
+    PortListSources Sources() const {
+        return {TtyClass().string(), Virtual().string(), ById().string()};
+    }
 
 private:
     fs::path root_;
@@ -164,6 +170,52 @@ TEST(CommPortListTest, PortNamesCompareNaturally) {
         SCOPED_TRACE(c.legend);
         EXPECT_EQ(PortNameLess(c.a, c.b), c.less);
     }
+}
+
+// Stable names of USB adapters join the list right after the line they lead to, and the
+// adapter's latency timer is read from the device's sysfs folder.
+TEST(UsbAdapterTest, StableNamesAndLatencyTimer) {
+    FakeTree tree;
+    tree.AddTty("ttyUSB0", true);
+    tree.AddTty("ttyUSB1", true);
+    fs::create_directories(tree.ById());
+    fs::create_symlink("../../ttyUSB1", tree.ById() / "usb-FTDI_FT232R_A1-if00-port0");
+    std::vector<std::string> items;
+    ListSerialPorts(items, tree.Sources());
+    EXPECT_EQ(items, (std::vector<std::string>{"ttyUSB0", "ttyUSB1",
+                                               "serial/by-id/usb-FTDI_FT232R_A1-if00-port0"}));
+
+    const fs::path dev = tree.Root() / "dev";
+    std::ofstream(dev / "ttyUSB1").put('\0');
+    const DeviceRoots roots{(tree.Root() / "sys").string()};
+    const std::string byId = (tree.ById() / "usb-FTDI_FT232R_A1-if00-port0").string();
+    struct Case {
+        const char* legend;
+        const char* timer;  // nullptr: no attribute
+        int ms;
+        const char* advice;  // part of the memo line, or "" for none
+    };
+    const Case cases[] = {
+        {"no latency timer: not an adapter that has one", nullptr, -1, ""},
+        {"the default 16 ms is told with the way to lower it", "16\n", 16, "echo 1 | sudo tee"},
+        {"1 ms is only told", "1\n", 1, "latency timer 1 ms"},
+    };
+    for (const Case& c : cases) {
+        const fs::path attribute = tree.Devices() / "dev-ttyUSB1" / "latency_timer";
+        fs::remove(attribute);
+        if (c.timer != nullptr) std::ofstream(attribute) << c.timer;
+        EXPECT_EQ(AdapterLatencyTimerMs(byId, roots), c.ms) << c.legend;
+        const std::string advice = LatencyTimerAdvice(byId, roots);
+        EXPECT_EQ(advice.empty(), *c.advice == '\0') << c.legend;
+        EXPECT_NE(advice.find(c.advice), std::string::npos) << c.legend << ": " << advice;
+    }
+}
+
+TEST(UsbAdapterTest, RefusedPermissionNamesTheDevicesGroup) {
+    const std::string advice = OpenFailureAdvice("/dev/null", EACCES);
+    EXPECT_NE(advice.find("add your user to the group root and log in again"), std::string::npos)
+        << advice;
+    EXPECT_EQ(OpenFailureAdvice("/dev/null", ENOENT), "");
 }
 
 }  // namespace

@@ -1,0 +1,454 @@
+#include "history/HistoryStore.h"
+
+#include "history/Checkpointer.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <map>
+#include <system_error>
+#include <utility>
+
+namespace sincrovia::history {
+
+namespace {
+
+/// Longest wait for a lock held by another reader of the file (the console): the window
+/// must not stall on it.
+constexpr int kBusyTimeoutMs = 10;
+/// Pages in the write-ahead log that make the checkpoint thread copy it into the file
+/// (SQLite's own automatic checkpoint uses the same figure).
+constexpr int kCheckpointPages = 1000;
+/// The checkpoint thread catches up between rounds; should writes come without a pause (a
+/// bulk import), the log is checkpointed by the writer itself at this size.
+constexpr int kInlineCheckpointPages = 10 * kCheckpointPages;
+constexpr int64_t kUsPerSecond = 1'000'000;
+constexpr char kCorruptInfix[] = ".corrupt-";
+/// Suffixes of SQLite's companion files in WAL mode.
+constexpr std::array<const char*, 2> kCompanionSuffixes{"-wal", "-shm"};
+
+/// Each entry takes the schema from version `index` to `index + 1`; a new version appends one.
+constexpr std::array<const char*, kSchemaVersion> kMigrations{
+    "CREATE TABLE rounds("
+    " id INTEGER PRIMARY KEY,"
+    " start_utc_us INTEGER NOT NULL,"
+    " kind TEXT NOT NULL,"
+    " threshold_ms INTEGER,"
+    " verdict TEXT NOT NULL,"
+    " reason TEXT NOT NULL,"
+    " pc_clock_status TEXT);"
+    "CREATE INDEX rounds_start ON rounds(start_utc_us);"
+    "CREATE INDEX rounds_kind ON rounds(kind, id);"
+    "CREATE TABLE readings("
+    " round_id INTEGER NOT NULL REFERENCES rounds(id),"
+    " slot INTEGER NOT NULL,"
+    " decoder TEXT NOT NULL,"
+    " port TEXT NOT NULL,"
+    " firmware TEXT,"
+    " request_utc_us INTEGER,"
+    " arrival_utc_us INTEGER,"
+    " decoder_time TEXT,"
+    " round_trip_us INTEGER,"
+    " offset_us INTEGER,"
+    " status TEXT NOT NULL,"
+    " PRIMARY KEY(round_id, slot)) WITHOUT ROWID;",
+};
+
+constexpr char kRoundColumns[] = "id, start_utc_us, kind, threshold_ms, verdict, reason, pc_clock_status";
+constexpr char kReadingColumns[] =
+    "round_id, slot, decoder, port, firmware, request_utc_us, arrival_utc_us, decoder_time, round_trip_us, "
+    "offset_us, status";
+
+bool IsCorruption(int rc) {
+    const int primary = rc & 0xff;
+    return primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB;
+}
+
+/// A prepared statement that finalises itself.
+class Statement {
+public:
+    Statement(sqlite3* db, const char* sql) { rc_ = sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr); }
+    ~Statement() { sqlite3_finalize(stmt_); }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+    int PrepareResult() const { return rc_; }
+    sqlite3_stmt* get() const { return stmt_; }
+    void Bind(int i, int64_t v) { sqlite3_bind_int64(stmt_, i, v); }
+    void Bind(int i, const std::string& v) { sqlite3_bind_text(stmt_, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT); }
+    void Bind(int i, const std::optional<int64_t>& v) {
+        if (v) Bind(i, *v); else sqlite3_bind_null(stmt_, i);
+    }
+    /// Text bound as NULL when empty.
+    void BindOrNull(int i, const std::string& v) {
+        if (v.empty()) sqlite3_bind_null(stmt_, i); else Bind(i, v);
+    }
+    int Step() { return sqlite3_step(stmt_); }
+    void Reset() {
+        sqlite3_reset(stmt_);
+        sqlite3_clear_bindings(stmt_);
+    }
+    int64_t Int(int col) const { return sqlite3_column_int64(stmt_, col); }
+    std::optional<int64_t> OptInt(int col) const {
+        if (sqlite3_column_type(stmt_, col) == SQLITE_NULL) return std::nullopt;
+        return Int(col);
+    }
+    std::string Text(int col) const {
+        const auto* p = sqlite3_column_text(stmt_, col);
+        return p ? std::string(reinterpret_cast<const char*>(p), static_cast<std::size_t>(sqlite3_column_bytes(stmt_, col)))
+                 : std::string();
+    }
+
+private:
+    sqlite3_stmt* stmt_ = nullptr;
+    int rc_ = SQLITE_OK;
+};
+
+int64_t NowUnixUs() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+std::string FileNameOf(const std::string& path) { return std::filesystem::path(path).filename().string(); }
+
+}  // namespace
+
+std::string CorruptSuffixStamp(int64_t unixUs) {
+    const std::time_t seconds = static_cast<std::time_t>(unixUs / kUsPerSecond);
+    std::tm utc{};
+    gmtime_r(&seconds, &utc);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y%m%dT%H%M%SZ", &utc);
+    return text;
+}
+
+HistoryStore::HistoryStore(std::string path, OpenMode mode) : path_(std::move(path)), mode_(mode) { Open(); }
+
+HistoryStore::~HistoryStore() { Close(); }
+
+std::vector<std::string> HistoryStore::TakeMessages() { return std::exchange(messages_, {}); }
+
+void HistoryStore::Close() {
+    checkpointer_.reset();
+    if (db_ != nullptr) sqlite3_close_v2(db_);
+    db_ = nullptr;
+}
+
+int HistoryStore::WalGrew(void* self, sqlite3* db, const char* name, int pages) {
+    auto* store = static_cast<HistoryStore*>(self);
+    if (pages >= kInlineCheckpointPages)
+        sqlite3_wal_checkpoint_v2(db, name, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+    else if (pages >= kCheckpointPages && store->checkpointer_)
+        store->checkpointer_->Request();
+    return SQLITE_OK;
+}
+
+bool HistoryStore::OpenFile() {
+    Close();
+    const int flags = mode_ == OpenMode::ReadOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
+    const int rc = sqlite3_open_v2(path_.c_str(), &db_, flags, nullptr);
+    if (rc != SQLITE_OK) {
+        messages_.push_back("History: cannot open " + path_ + ": " + sqlite3_errstr(rc));
+        Close();
+        return false;
+    }
+    sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+    return true;
+}
+
+bool HistoryStore::Open() {
+    // Two passes at most: the file as found, then a fresh one after setting it aside.
+    for (int pass = 0; pass < 2; ++pass) {
+        if (!OpenFile()) return false;
+        int rc = SQLITE_OK;
+        {
+            Statement version(db_, "PRAGMA user_version");
+            rc = version.PrepareResult();
+            if (rc == SQLITE_OK) rc = version.Step();
+        }
+        if (rc == SQLITE_ROW && EnsureSchema()) return true;
+        if (db_ == nullptr) return false;
+        if (mode_ == OpenMode::ReadOnly || !IsCorruption(rc == SQLITE_ROW ? sqlite3_errcode(db_) : rc)) {
+            messages_.push_back("History: cannot use " + path_ + ": " + sqlite3_errmsg(db_));
+            Close();
+            return false;
+        }
+        SetAside("unreadable");
+        if (!std::filesystem::exists(path_) && pass == 0) continue;
+        return false;
+    }
+    return false;
+}
+
+bool HistoryStore::EnsureSchema() {
+    int version = 0;
+    {
+        Statement q(db_, "PRAGMA user_version");
+        if (q.PrepareResult() != SQLITE_OK || q.Step() != SQLITE_ROW) return false;
+        version = static_cast<int>(q.Int(0));
+    }
+    if (version > kSchemaVersion) {
+        messages_.push_back("History: " + path_ + " was written by a newer Sincrovia; rounds are not recorded");
+        Close();
+        return false;
+    }
+    if (mode_ == OpenMode::ReadOnly) {
+        if (version == kSchemaVersion) return true;
+        messages_.push_back("History: " + path_ + " holds no rounds of this Sincrovia (schema " +
+                            std::to_string(version) + ")");
+        Close();
+        return false;
+    }
+    // A log that was moved into the file is cut back to a few checkpoints' worth on its reset.
+    if (sqlite3_exec(db_,
+                     "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON; "
+                     "PRAGMA journal_size_limit=8388608;",
+                     nullptr, nullptr, nullptr) != SQLITE_OK)
+        return false;
+    // A file that is not a database shows it on its first page read.
+    if (sqlite3_exec(db_, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr) != SQLITE_OK) return false;
+    for (; version < kSchemaVersion; ++version) {
+        const std::string step = std::string("BEGIN IMMEDIATE;") + kMigrations[static_cast<std::size_t>(version)] +
+                                 "PRAGMA user_version=" + std::to_string(version + 1) + ";COMMIT;";
+        if (sqlite3_exec(db_, step.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) {
+            sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+            return false;
+        }
+    }
+    // This thread only appends to the log; the checkpoint thread moves it into the file.
+    checkpointer_ = std::make_unique<Checkpointer>(path_);
+    sqlite3_wal_hook(db_, &HistoryStore::WalGrew, this);
+    return true;
+}
+
+void HistoryStore::SetAside(const std::string& why) {
+    Close();
+    const std::string aside = path_ + kCorruptInfix + CorruptSuffixStamp(NowUnixUs());
+    std::error_code ec;
+    std::filesystem::rename(path_, aside, ec);
+    if (ec) {
+        messages_.push_back("History: " + path_ + " is " + why + " and cannot be renamed: " + ec.message() +
+                            "; rounds are kept until it can be written");
+        return;
+    }
+    for (const char* suffix : kCompanionSuffixes) {
+        std::error_code ignored;
+        if (std::filesystem::exists(path_ + suffix, ignored)) std::filesystem::rename(path_ + suffix, aside + suffix, ignored);
+    }
+    messages_.push_back("History: " + FileNameOf(path_) + " was " + why + "; renamed to " + FileNameOf(aside) +
+                        ", a fresh one is started");
+}
+
+bool HistoryStore::HandleFailure(int rc) {
+    if (mode_ == OpenMode::ReadOnly || !IsCorruption(rc)) return false;
+    SetAside("damaged");
+    // The fresh file gets every round of this session again.
+    written_ = 0;
+    return Open();
+}
+
+bool HistoryStore::WriteRound(StoredRound& round) {
+    Statement r(db_,
+                "INSERT INTO rounds(start_utc_us, kind, threshold_ms, verdict, reason, pc_clock_status) "
+                "VALUES(?,?,?,?,?,?)");
+    Statement g(db_,
+                "INSERT INTO readings(round_id, slot, decoder, port, firmware, request_utc_us, arrival_utc_us, "
+                "decoder_time, round_trip_us, offset_us, status) VALUES(?,?,?,?,?,?,?,?,?,?,?)");
+    if (r.PrepareResult() != SQLITE_OK || g.PrepareResult() != SQLITE_OK) return false;
+    r.Bind(1, round.startUnixUs);
+    r.Bind(2, round.kind);
+    r.Bind(3, round.thresholdMs);
+    r.Bind(4, round.verdict);
+    r.Bind(5, round.reason);
+    r.BindOrNull(6, round.pcClockStatus);
+    if (r.Step() != SQLITE_DONE) return false;
+    round.id = sqlite3_last_insert_rowid(db_);
+    for (const StoredReading& x : round.readings) {
+        g.Bind(1, round.id);
+        g.Bind(2, int64_t{x.slot});
+        g.Bind(3, x.decoder);
+        g.Bind(4, x.port);
+        g.BindOrNull(5, x.firmware);
+        g.Bind(6, x.requestUnixUs);
+        g.Bind(7, x.arrivalUnixUs);
+        g.BindOrNull(8, x.decoderTime);
+        g.Bind(9, x.roundTripUs);
+        g.Bind(10, x.offsetUs);
+        g.Bind(11, x.status);
+        if (g.Step() != SQLITE_DONE) return false;
+        g.Reset();
+    }
+    return true;
+}
+
+int64_t HistoryStore::Append(StoredRound round) {
+    round.id = 0;
+    session_.push_back(std::move(round));
+    // Two passes at most: the file in use, then a fresh one if it turned out damaged.
+    for (int pass = 0; pass < 2; ++pass) {
+        if (db_ == nullptr && (pass > 0 || !Open())) return 0;
+        if (sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) {
+            const std::string error = sqlite3_errmsg(db_);
+            if (HandleFailure(sqlite3_extended_errcode(db_))) continue;
+            messages_.push_back("History: cannot write to " + path_ + ": " + error + "; the round is kept and retried");
+            return 0;
+        }
+        bool ok = true;
+        for (std::size_t i = written_; ok && i < session_.size(); ++i) ok = WriteRound(session_[i]);
+        if (ok && sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK) {
+            written_ = session_.size();
+            return session_.back().id;
+        }
+        const int rc = sqlite3_extended_errcode(db_);
+        const std::string error = sqlite3_errmsg(db_);
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        if (HandleFailure(rc)) continue;
+        messages_.push_back("History: cannot write to " + path_ + ": " + error + "; the round is kept and retried");
+        return 0;
+    }
+    return 0;
+}
+
+bool HistoryStore::AmendLast(const std::string& verdict, const std::string& reason) {
+    if (session_.empty()) return false;
+    StoredRound& last = session_.back();
+    last.verdict = verdict;
+    last.reason = reason;
+    if (db_ == nullptr || written_ < session_.size()) return true;  // written with the change later
+    Statement u(db_, "UPDATE rounds SET verdict=?, reason=? WHERE id=?");
+    if (u.PrepareResult() != SQLITE_OK) return false;
+    u.Bind(1, verdict);
+    u.Bind(2, reason);
+    u.Bind(3, last.id);
+    const int rc = u.Step();
+    if (rc == SQLITE_DONE) return true;
+    return HandleFailure(rc) && written_ == session_.size();
+}
+
+std::vector<StoredRound> HistoryStore::QueryRounds(const char* where, int64_t a, int64_t b) {
+    std::vector<StoredRound> rounds;
+    if (db_ == nullptr) return rounds;
+    const std::string sql = std::string("SELECT ") + kRoundColumns + " FROM rounds " + where;
+    int rc = SQLITE_OK;
+    {
+        Statement q(db_, sql.c_str());
+        rc = q.PrepareResult();
+        if (rc == SQLITE_OK) {
+            q.Bind(1, a);
+            q.Bind(2, b);
+            while ((rc = q.Step()) == SQLITE_ROW) {
+                StoredRound r;
+                r.id = q.Int(0);
+                r.startUnixUs = q.Int(1);
+                r.kind = q.Text(2);
+                r.thresholdMs = q.OptInt(3);
+                r.verdict = q.Text(4);
+                r.reason = q.Text(5);
+                r.pcClockStatus = q.Text(6);
+                rounds.push_back(std::move(r));
+            }
+        }
+    }
+    if (rc != SQLITE_DONE) {
+        HandleFailure(rc);
+        return {};
+    }
+    if (rounds.empty()) return rounds;
+    std::map<int64_t, StoredRound*> byId;
+    int64_t lo = rounds.front().id, hi = rounds.front().id;
+    for (StoredRound& r : rounds) {
+        byId[r.id] = &r;
+        lo = std::min(lo, r.id);
+        hi = std::max(hi, r.id);
+    }
+    const std::string readingsSql =
+        std::string("SELECT ") + kReadingColumns + " FROM readings WHERE round_id BETWEEN ? AND ? ORDER BY round_id, slot";
+    Statement q(db_, readingsSql.c_str());
+    if (q.PrepareResult() != SQLITE_OK) return rounds;
+    q.Bind(1, lo);
+    q.Bind(2, hi);
+    while ((rc = q.Step()) == SQLITE_ROW) {
+        const auto it = byId.find(q.Int(0));
+        if (it == byId.end()) continue;
+        StoredReading x;
+        x.slot = static_cast<int>(q.Int(1));
+        x.decoder = q.Text(2);
+        x.port = q.Text(3);
+        x.firmware = q.Text(4);
+        x.requestUnixUs = q.OptInt(5);
+        x.arrivalUnixUs = q.OptInt(6);
+        x.decoderTime = q.Text(7);
+        x.roundTripUs = q.OptInt(8);
+        x.offsetUs = q.OptInt(9);
+        x.status = q.Text(10);
+        it->second->readings.push_back(std::move(x));
+    }
+    return rounds;
+}
+
+std::vector<StoredRound> HistoryStore::RoundsBetween(int64_t fromUnixUs, int64_t toUnixUs) {
+    return QueryRounds("WHERE start_utc_us >= ?1 AND start_utc_us < ?2 ORDER BY start_utc_us, id", fromUnixUs,
+                       toUnixUs);
+}
+
+std::vector<StoredRound> HistoryStore::LastRounds(int count) {
+    return QueryRounds("WHERE ?2 = ?2 ORDER BY id DESC LIMIT ?1", count, 0);
+}
+
+std::vector<OffsetPoint> HistoryStore::OffsetsSinceLastWrite() {
+    std::vector<OffsetPoint> points;
+    if (db_ == nullptr) return points;
+    int64_t since = 0;
+    {
+        Statement last(db_, "SELECT max(id) FROM rounds WHERE kind IN ('sync', 'set_time')");
+        if (last.PrepareResult() == SQLITE_OK && last.Step() == SQLITE_ROW) since = last.OptInt(0).value_or(0);
+    }
+    Statement q(db_,
+                "SELECT g.decoder, r.start_utc_us, g.offset_us FROM readings g JOIN rounds r ON r.id = g.round_id "
+                "WHERE g.round_id >= ? AND g.status = 'ok' AND g.offset_us IS NOT NULL ORDER BY g.round_id, g.slot");
+    if (q.PrepareResult() != SQLITE_OK) return points;
+    q.Bind(1, since);
+    int rc = SQLITE_OK;
+    while ((rc = q.Step()) == SQLITE_ROW) points.push_back({q.Text(0), q.Int(1), q.Int(2)});
+    if (rc != SQLITE_DONE) {
+        HandleFailure(rc);
+        return {};
+    }
+    return points;
+}
+
+bool LocalDayBounds(const std::string& day, int64_t& fromUnixUs, int64_t& toUnixUs) {
+    int y = 0, m = 0, d = 0;
+    char tail = 0;
+    if (day.size() != 10 || std::sscanf(day.c_str(), "%4d-%2d-%2d%c", &y, &m, &d, &tail) != 3) return false;
+    if (day[4] != '-' || day[7] != '-' || m < 1 || m > 12 || d < 1 || d > 31) return false;
+    const auto midnight = [](int year, int month, int dayOfMonth) {
+        std::tm t{};
+        t.tm_year = year - 1900;
+        t.tm_mon = month - 1;
+        t.tm_mday = dayOfMonth;
+        t.tm_isdst = -1;
+        return std::pair<std::time_t, std::tm>(std::mktime(&t), t);
+    };
+    const auto [from, normal] = midnight(y, m, d);
+    if (from == static_cast<std::time_t>(-1) || normal.tm_mday != d || normal.tm_mon != m - 1) return false;
+    const auto [to, ignored] = midnight(y, m, d + 1);
+    fromUnixUs = static_cast<int64_t>(from) * kUsPerSecond;
+    toUnixUs = static_cast<int64_t>(to) * kUsPerSecond;
+    return true;
+}
+
+std::string LocalDayOf(int64_t unixUs) {
+    const std::time_t seconds = static_cast<std::time_t>(unixUs / kUsPerSecond);
+    std::tm local{};
+    localtime_r(&seconds, &local);
+    char text[16];
+    std::strftime(text, sizeof text, "%Y-%m-%d", &local);
+    return text;
+}
+
+}  // namespace sincrovia::history
