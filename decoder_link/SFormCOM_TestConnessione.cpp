@@ -406,9 +406,14 @@ void TTest::SerialPortNGCommStat(uint32_t inQueue) {
 
 void TTest::SerialPortNGRxClusterEvent() {
     if (serialPort_->FirstClusterSize() < 0) return;
-    const ByteString cluster = serialPort_->TakeClusterText();
+    int64_t arrivalUnixUs = 0;
+    const ByteString cluster = serialPort_->TakeClusterText(&arrivalUnixUs);
+    // A record is complete when the cluster holding its last byte is: every text cut from
+    // this cluster arrived then.
+    delivery_.arrivalUnixUs = arrivalUnixUs;
     // A link in test-window mode is not connected: its bytes are kept, not decoded.
     parser_.ReceiveCluster(cluster, connected_ && realTimeMode_);
+    delivery_.arrivalUnixUs = 0;
 }
 
 void TTest::SendFrame(const ByteString& frame, const std::string& tag, const std::string& logLine) {

@@ -120,6 +120,16 @@ public:
     /// The single path by which texts leave the link: to the callback, or to the memo.
     void DeliverText(const ByteString& text, bool toMemo);
 
+    /// What the link knows of the text it is delivering now, beyond its bytes. Valid while
+    /// the receive callback runs.
+    struct Delivery {
+        /// PC wall clock (Unix microseconds) when the last byte of the text was taken from the
+        /// line, 0 when the text did not come from the line (a validated transit).
+        int64_t arrivalUnixUs = 0;
+    };
+    /// The delivery in progress (see Delivery).
+    const Delivery& CurrentDelivery() const { return delivery_; }
+
     /// Hardware connected state (status panel texts follow it).
     bool Connected() const;
     /// Real-time mode (true while open).
@@ -247,6 +257,7 @@ private:
     int64_t templateStart_ = 0;
     RecordParser parser_;
     PassageList passages_;
+    Delivery delivery_;  // what the receive callback may ask of the text it is given
     std::unique_ptr<TSerialPortNG> serialPort_;
     std::unique_ptr<LinkTimer> tmrCheckLstRx_;
     std::unique_ptr<LinkTimer> threadedTimer1_;

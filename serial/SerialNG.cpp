@@ -51,9 +51,11 @@ constexpr std::uint32_t kKeyWaitStart = 99070;
 // ---------------------------------------------------------------------------------------------
 // TSerialCluster
 
-TSerialCluster::TSerialCluster(const std::uint8_t* data, std::uint32_t size, std::uint32_t error)
+TSerialCluster::TSerialCluster(const std::uint8_t* data, std::uint32_t size, std::uint32_t error,
+                               std::int64_t arrivalUnixUs)
     : data_(data != nullptr ? data : nullptr, data != nullptr ? data + size : nullptr),
-      error_(error) {}
+      error_(error),
+      arrivalUnixUs_(arrivalUnixUs) {}
 
 // ---------------------------------------------------------------------------------------------
 // TSerialPortNG
@@ -395,7 +397,7 @@ std::int32_t TSerialPortNG::FirstClusterSize() {
   return static_cast<std::int32_t>(clusters_.front()->Size());
 }
 
-ByteString TSerialPortNG::TakeClusterText() {
+ByteString TSerialPortNG::TakeClusterText(std::int64_t* arrivalUnixUs) {
   std::unique_ptr<TSerialCluster> cluster;
   {
     std::lock_guard<std::mutex> lock(clusterLock_);
@@ -403,6 +405,7 @@ ByteString TSerialPortNG::TakeClusterText() {
     cluster = std::move(clusters_.front());
     clusters_.pop_front();
   }
+  if (arrivalUnixUs != nullptr) *arrivalUnixUs = cluster->ArrivalUnixUs();
   return cluster->Text();
 }
 
@@ -856,7 +859,14 @@ void TWorkThread::EventDispatch(std::uint32_t mask) {
 void TWorkThread::QueueCluster(const std::uint8_t* data, std::uint32_t size) {
   TSerialPortNG& c = *owner_;
   if (c.destroying_) return;
-  auto cluster = std::make_unique<TSerialCluster>(size != 0 ? data : nullptr, size, c.commError_);
+  // The instant the backend took the bytes from the line; where it cannot tell, this read.
+  std::int64_t arrival = platform_.LastReceiveUnixUs(c.comHandle_);
+  if (arrival == 0)
+    arrival = std::chrono::duration_cast<std::chrono::microseconds>(
+                  std::chrono::system_clock::now().time_since_epoch())
+                  .count();
+  auto cluster =
+      std::make_unique<TSerialCluster>(size != 0 ? data : nullptr, size, c.commError_, arrival);
   {
     std::lock_guard<std::mutex> lock(c.clusterLock_);
     c.clusters_.push_back(std::move(cluster));

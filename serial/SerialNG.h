@@ -52,17 +52,21 @@ using TComStateFlags = std::uint8_t;
 /// One block of received bytes with the line-error bits of the status poll that preceded it.
 class TSerialCluster {
  public:
-  TSerialCluster(const std::uint8_t* data, std::uint32_t size, std::uint32_t error);
+  TSerialCluster(const std::uint8_t* data, std::uint32_t size, std::uint32_t error,
+                 std::int64_t arrivalUnixUs = 0);
   /// Byte count.
   std::uint32_t Size() const { return static_cast<std::uint32_t>(data_.size()); }
   /// Line-error bits when the cluster was made.
   std::uint32_t Error() const { return error_; }
   /// A copy of the bytes.
   ByteString Text() const { return ByteString(data_.begin(), data_.end()); }
+  /// PC wall clock (Unix microseconds) when its last byte was taken from the line.
+  std::int64_t ArrivalUnixUs() const { return arrivalUnixUs_; }
 
  private:
   std::vector<std::uint8_t> data_;
   std::uint32_t error_;
+  std::int64_t arrivalUnixUs_;
 };
 
 /// One call of a worker waiting to run on the main thread. Shared by the component, its worker
@@ -274,8 +278,9 @@ class TSerialPortNG {
   void SendText(const ByteString& text);
   /// Byte count of the oldest queued cluster, or -1 when none is queued.
   std::int32_t FirstClusterSize();
-  /// Removes the oldest cluster and returns its bytes (empty when none is queued).
-  ByteString TakeClusterText();
+  /// Removes the oldest cluster and returns its bytes (empty when none is queued); with
+  /// `arrivalUnixUs`, also the PC wall clock at which its last byte was taken from the line.
+  ByteString TakeClusterText(std::int64_t* arrivalUnixUs = nullptr);
   /// The one path to OnProcessError, filtered by ErrorNoise and the destroying flag.
   void NotifyProcessError(std::uint32_t Place, std::uint32_t Code, const std::string& Msg,
                           std::uint8_t Noise);

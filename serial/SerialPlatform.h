@@ -157,6 +157,9 @@ class SerialPlatform {
   /// True when code says that the line's device has gone (unplugged, hung up): every later
   /// call on the line fails the same way until it is closed and opened again.
   virtual bool IsLineGone(SysError /*code*/) { return false; }
+  /// The wall-clock instant (Unix microseconds) at which the backend last took received bytes
+  /// from the line, or 0 when it cannot tell (the system's driver holds them until a read).
+  virtual std::int64_t LastReceiveUnixUs(LineHandle /*line*/) { return 0; }
   virtual SysError GetTimeouts(LineHandle line, LineTimeouts* timeouts) = 0;
   virtual SysError SetTimeouts(LineHandle line, const LineTimeouts& timeouts) = 0;
   /// Chooses the events a pending event wait reports; 0 ends a pending wait (mask 0).

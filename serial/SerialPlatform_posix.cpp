@@ -53,6 +53,12 @@ constexpr std::uint32_t kKernelTxBuffer = 4096;
 // Bytes taken from the kernel per read call while draining.
 constexpr std::size_t kDrainChunk = 4096;
 
+std::int64_t WallClockUnixUs() {
+  return std::chrono::duration_cast<std::chrono::microseconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
 // Flag-word bits that the shared header does not name (they come through FlowControl).
 constexpr std::uint32_t kFlagDtrControlMask = 0x30;
 constexpr std::uint32_t kDtrControlHandshake = 0x20;
@@ -185,6 +191,7 @@ struct Line {
   LineTimeouts timeouts;
   std::uint32_t mask = 0;
   std::string rx;                   // received bytes taken from the kernel, oldest first
+  std::int64_t lastReceiveUnixUs = 0;  // wall clock when bytes were last added to rx
   std::uint32_t rxCapacity = kDefaultQueueSize;
   std::string bufferNotes;  // buffer sizes of the last SetupBuffers this line cannot apply
   std::uint32_t rxEvents = 0;       // character and event-character events not yet reported
@@ -553,6 +560,13 @@ class PosixSerialPlatform final : public SerialPlatform {
     return op->error;
   }
 
+  std::int64_t LastReceiveUnixUs(LineHandle h) override {
+    auto line = Find(h);
+    if (!line) return 0;
+    std::lock_guard<std::mutex> lock(line->mutex);
+    return line->lastReceiveUnixUs;
+  }
+
   SysError ClearError(LineHandle h, std::uint32_t* errors, LineStatus* status) override {
     auto line = Find(h);
     if (!line) return kBadHandle;
@@ -846,6 +860,7 @@ class PosixSerialPlatform final : public SerialPlatform {
         line.rx.append(chunk, static_cast<std::size_t>(n));
       }
       if (line.rx.size() == before) continue;
+      line.lastReceiveUnixUs = WallClockUnixUs();
       line.rxEvents |= kEvRxChar;
       if (line.rx.find(s.evtChar, before) != std::string::npos) line.rxEvents |= kEvRxFlag;
     }

@@ -133,6 +133,40 @@ TEST(LinkPty, ManualLapCarriesTheDecoderClock) {
     EXPECT_EQ(t.memo.CommandLines().at(0).rfind("(*) Cmd_52_Manual_Lap: ", 0), 0u);
 }
 
+// The link being read by ArrivalCallback, and what that callback saw.
+TTest* g_arrivalLink = nullptr;
+int64_t g_arrivalUnixUs = 0;
+int64_t g_callbackUnixUs = 0;
+
+int64_t WallUs() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+void ArrivalCallback(const ByteString& text, int reserved) {
+    RecordCallback(text, reserved);
+    g_arrivalUnixUs = g_arrivalLink->CurrentDelivery().arrivalUnixUs;
+    g_callbackUnixUs = WallUs();
+}
+
+TEST(LinkPty, ReplyCarriesTheInstantItsLastByteArrived) {
+    // The decoder answers 30 ms after the request; the text reaches the callback later still
+    // (the component waits for the line to go quiet), but its arrival is when the bytes came.
+    sim::DecoderConfig config;
+    config.latencyMs = 30;
+    PtyLink t(config);
+    t.link = std::make_unique<TTest>(nullptr, t.simulator.PortName(0), ArrivalCallback, false, "", &t.memo);
+    g_arrivalLink = t.link.get();
+    ASSERT_TRUE(t.link->LinkControl(2));
+    const int64_t sent = WallUs();
+    t.link->SendManualLap(Now());
+    ASSERT_TRUE(t.WaitForText());
+    EXPECT_GE(g_arrivalUnixUs, sent + 30'000);
+    EXPECT_LE(g_arrivalUnixUs, g_callbackUnixUs);
+    EXPECT_EQ(t.link->CurrentDelivery().arrivalUnixUs, 0) << "only valid during the delivery";
+    g_arrivalLink = nullptr;
+}
+
 TEST(LinkPty, SetDateTimeMovesTheDecoderClock) {
     sim::DecoderConfig config;
     config.offsetMs = 3'600'000;  // one hour ahead
