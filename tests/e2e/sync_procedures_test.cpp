@@ -337,10 +337,12 @@ TEST(SyncFailure, DecoderHangingUpMidProcedure) {
     ASSERT_TRUE(h.WaitIdle(kSyncTimeoutMs));
     ASSERT_TRUE(h.Sim().Stats(1).hungUp);
 
-    // Only the decoder still there was read; the program goes on and says why in the log.
+    // Only the decoder still there was read: its lost slot makes the verdict KO, and the log
+    // says why.
     EXPECT_EQ(1u, h.Frames(DecoderCommand::ManualLap).size());
     EXPECT_FALSE(w.TimeBox(1)->text().isEmpty());
-    EXPECT_TRUE(w.TimeBox(2)->text().isEmpty());
+    EXPECT_EQ(NoReplyText, w.TimeBox(2)->text().toStdString());
+    EXPECT_EQ("Synchronization KO", w.LblSyncResult->text().toStdString());
     EXPECT_NE(std::string::npos, h.Log(2).substr(logBefore).find(" Text: ")) << h.Log(2).substr(logBefore);
 
     ASSERT_TRUE(h.Click(w.SpButComClose));
