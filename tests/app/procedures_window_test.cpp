@@ -279,6 +279,11 @@ TEST_F(WindowFixture, VerdictAsShown) {
     EXPECT_EQ("10h 00m 00s 005ms", W().EdtMediaTimeDecoder->text().toStdString());
     EXPECT_EQ("00h 00m 00s 600ms", W().EdtDeltaTimePcDecoder->text().toStdString());
     EXPECT_FALSE(W().SlotReading[0].Valid);
+    // Half a millisecond over the PC limit: the box shows the value judged, 501 ms, in red.
+    procedures_->FreezePcTime(EncodeDate(2026, 12, 8) + EncodeTime(10, 0, 0, 505) + OneMs / 2);
+    W().ActBotCalcDif->trigger();
+    EXPECT_EQ("00h 00m 00s 501ms", W().EdtDeltaTimePcDecoder->text().toStdString());
+    EXPECT_EQ(ColorRed, W().EdtDeltaTimePcDecoder->Color());
 
     // Nothing read at all: red lamp, idle text, the value boxes keep their texts.
     procedures_->ClearReadings(true);
