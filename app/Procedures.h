@@ -1,8 +1,9 @@
 // The synchronizer at work: the ports panel, the intake of the decoders' replies, the reading
 // and judging of the clocks, and the timed procedures that write, reset and read the
 // decoders. One object serves one main window; it attaches to the window's actions, update
-// rules, hooks and stepped-procedure timer, and keeps no state of its own beyond what the
-// window shares. The code is split by area: PortsPanel.cpp, ReplyIntake.cpp,
+// rules, hooks and stepped-procedure timer. Beyond what the window shares it keeps the
+// bookkeeping of the clock round being read (RoundBook), which alone decides what a verdict
+// is drawn from. The code is split by area: PortsPanel.cpp, ReplyIntake.cpp,
 // SpreadEvaluation.cpp and Procedures.cpp; the rules themselves are in Decisions.h.
 #pragma once
 
