@@ -99,6 +99,18 @@ std::string ApplyKey(std::string_view key, std::string_view value, DecoderConfig
     } else if (key == "gps") {
         if (!ParseFlag(value, flag)) return bad("0 or 1");
         config.gps = flag;
+    } else if (key == "after_set") {
+        if (value == "answer")
+            config.afterSet = AfterSet::Answer;
+        else if (value == "silent")
+            config.afterSet = AfterSet::Silent;
+        else if (value == "hangup")
+            config.afterSet = AfterSet::Hangup;
+        else
+            return bad("answer, silent or hangup");
+    } else if (key == "bad_clock") {
+        if (!ParseFlag(value, flag)) return bad("0 or 1");
+        config.badClock = flag;
     } else {
         return "unknown key '" + std::string(key) + "'";
     }
@@ -252,6 +264,9 @@ Keys per decoder (after NAME:, separated by commas):
   garbage=N        random bytes sent per second (default 0)
   hangup=S         after S seconds close the line and remove the link (default 0: never)
   gps=0|1          1: after Cmd 55 offset and drift become 0 (default 0)
+  after_set=WHAT   after a Cmd 03: answer (default), silent (answers nothing any
+                   more) or hangup (closes the line right after it)
+  bad_clock=0|1    1: passages carry month 13, a date no decoder can mean (default 0)
 
 Example:
   sincrovia-decoder-sim --log arrivals.log PITIN:offset=1700 PITOUT:offset=-800,drift=40 \

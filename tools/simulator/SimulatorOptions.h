@@ -16,6 +16,13 @@ inline constexpr std::size_t kMaxDecoders = 4;
 /// Firmware version a decoder reports unless told otherwise.
 inline constexpr std::string_view kDefaultFirmware = "6.33.1";
 
+/// What a decoder does once its clock has been written (Cmd 03).
+enum class AfterSet {
+    Answer,  ///< goes on answering
+    Silent,  ///< answers nothing any more (frames are still logged and applied)
+    Hangup,  ///< closes its line right after the write
+};
+
 /// Behaviour of one simulated decoder.
 struct DecoderConfig {
     std::string name;                          ///< virtual port name (the link's file name)
@@ -31,6 +38,8 @@ struct DecoderConfig {
     double garbagePerSecond = 0.0;             ///< random bytes sent per second
     double hangupSeconds = 0.0;                ///< close the line after this long (0: never)
     bool gps = false;                          ///< a GPS reset makes the clock follow true time
+    AfterSet afterSet = AfterSet::Answer;      ///< behaviour after a clock write
+    bool badClock = false;                     ///< passages carry month 13 (cannot be decoded)
 };
 
 /// What the command line asks for.
