@@ -15,6 +15,10 @@ constexpr char kFieldSeparator = '-';
 constexpr int kYearBase = 2000;
 constexpr int kMsPerSecond = 1000;
 constexpr double kUsPerMs = 1000.0;
+constexpr double kHalf = 0.5;
+constexpr int64_t kWholeMsPerDay = 86'400'000;
+/// A difference below a day: hours, minutes, seconds and milliseconds.
+constexpr char kDifferencePattern[] = "hh\"h \"nn\"m \"ss\"s \"zzz\"ms\"";
 constexpr char kLineEnd[] = "\r\n";
 constexpr char kSelectionSeparator = '=';
 
@@ -43,11 +47,12 @@ int32_t FieldToInt(const std::vector<std::string>& fields, std::size_t index) {
     }
 }
 
-/// A date-time difference in milliseconds, rounded to the microsecond: the readings carry
-/// whole milliseconds, and rounding keeps the day-fraction error away from the limits.
-double DiffMs(TDateTime a, TDateTime b) {
-    const double ms = std::fabs(a - b) * kMsPerDay;
-    return std::round(ms * kUsPerMs) / kUsPerMs;
+/// A date-time difference in whole milliseconds: first rounded to the microsecond, which keeps
+/// the day-fraction error of values that are whole milliseconds away from the half, then to
+/// the millisecond, half up. This one value is shown and judged.
+int64_t WholeMs(TDateTime difference) {
+    const double us = std::round(std::fabs(difference) * kMsPerDay * kUsPerMs);
+    return static_cast<int64_t>(std::floor(us / kUsPerMs + kHalf));
 }
 
 std::optional<int64_t> ThresholdMs(std::string_view text) {
@@ -186,10 +191,13 @@ const char* ResultTextOf(TSyncResult state) {
     return "Synchronization Result";
 }
 
+bool IsFailedReading(ReadingStatus status) {
+    return status == ReadingStatus::NoReply || status == ReadingStatus::BadReply || status == ReadingStatus::Late;
+}
+
 SpreadVerdict EvaluateSpreadDecision(const SpreadInput& in) {
     SpreadVerdict v;
     // Largest pairwise difference of the valid readings.
-    double maxDiffMs = 0;
     for (int a = 0; a < kDecisionSlots; ++a) {
         for (int b = a + 1; b < kDecisionSlots; ++b) {
             const auto ia = static_cast<std::size_t>(a);
@@ -197,7 +205,6 @@ SpreadVerdict EvaluateSpreadDecision(const SpreadInput& in) {
             if (!in.readingValid[ia] || !in.readingValid[ib]) continue;
             const double d = std::fabs(in.readingTime[ia] - in.readingTime[ib]);
             if (d > v.maxDiff) v.maxDiff = d;
-            maxDiffMs = std::max(maxDiffMs, DiffMs(in.readingTime[ia], in.readingTime[ib]));
         }
     }
     // Mean of the decoder times that exist (a rejected transponder still counts here).
@@ -210,22 +217,25 @@ SpreadVerdict EvaluateSpreadDecision(const SpreadInput& in) {
     }
     v.mean = count > 0 ? sum / count : 0;
     v.pcDiff = std::fabs(in.pcTimeOnRead - v.mean);
+    v.maxDiffMs = WholeMs(v.maxDiff);
+    v.pcDiffMs = WholeMs(v.pcDiff);
+    v.failedSlot = std::any_of(in.status.begin(), in.status.end(), IsFailedReading);
 
     const std::optional<int64_t> threshold = ThresholdMs(in.threshold);
     TSyncResult state = srIdle;
-    if (in.allTimeBoxesEmpty) {
+    if (in.allTimeBoxesEmpty && !v.failedSlot) {
         v.lamp = LampColor::Red;
         v.result = srIdle;
     } else {
         v.showValues = true;
-        state = threshold && static_cast<double>(*threshold) > maxDiffMs ? srOK : srKO;
+        v.showDifferences = !v.failedSlot;
+        state = !v.failedSlot && threshold && *threshold > v.maxDiffMs ? srOK : srKO;
         v.lamp = LampColorOf(state);
         v.result = state;
     }
     v.spreadBox = v.lamp;
-    const double pcDiffMs = DiffMs(in.pcTimeOnRead, v.mean);
-    v.pcWithinLimit = threshold && static_cast<double>(*threshold * in.factor) >= pcDiffMs;
-    if (v.pcWithinLimit) {
+    v.pcWithinLimit = threshold && *threshold * in.factor >= v.pcDiffMs;
+    if (v.pcWithinLimit && !v.failedSlot) {
         v.pcBox = v.lamp;
     } else {
         v.pcBox = LampColor::Red;
@@ -235,6 +245,124 @@ SpreadVerdict EvaluateSpreadDecision(const SpreadInput& in) {
         }
     }
     return v;
+}
+
+std::string DifferenceText(int64_t ms) {
+    const int64_t shown = std::max<int64_t>(ms, 0);
+    const int64_t days = shown / kWholeMsPerDay;
+    const std::string clock = FormatDateTime(kDifferencePattern, static_cast<double>(shown % kWholeMsPerDay) / kMsPerDay);
+    return days > 0 ? std::to_string(days) + "d " + clock : clock;
+}
+
+std::string SlotDecoderLabel(int slot, const std::string& port) {
+    const bool known = slot >= 1 && slot <= kRoundSlots;
+    return std::string("Decoder ") + (known ? kSlotDecoderNames[static_cast<std::size_t>(slot - 1)] : "?") + " (" +
+           port + ")";
+}
+
+std::string FailedReadingText(ReadingStatus status, const std::string& detail) {
+    switch (status) {
+    case ReadingStatus::NoReply: return "no reply to the clock request";
+    case ReadingStatus::BadReply: return "reply did not decode (" + detail + ")";
+    case ReadingStatus::Late: return "reply came only after the wait";
+    case ReadingStatus::Ok:
+    case ReadingStatus::Closed: break;
+    }
+    return "";
+}
+
+std::string VerdictReason(const SpreadInput& in, const SpreadVerdict& v,
+                          const std::array<std::string, kDecisionSlots>& labels,
+                          const std::array<std::string, kDecisionSlots>& details) {
+    if (v.result == srOK) return "";
+    std::string reason;
+    for (std::size_t i = 0; i < in.status.size(); ++i) {
+        if (!IsFailedReading(in.status[i])) continue;
+        if (!reason.empty()) reason += "; ";
+        reason += labels[i] + ": " + FailedReadingText(in.status[i], details[i]);
+    }
+    if (!reason.empty()) return reason;
+    if (v.result == srIdle) return "no clock was read";
+    const std::optional<int64_t> threshold = ThresholdMs(in.threshold);
+    if (!threshold) return "the threshold '" + in.threshold + "' is no number";
+    if (v.result == srKO)
+        return "spread between decoders " + std::to_string(v.maxDiffMs) + " ms, not below the threshold of " +
+               std::to_string(*threshold) + " ms";
+    return "PC differs from the decoders' mean by " + std::to_string(v.pcDiffMs) + " ms, above the limit of " +
+           std::to_string(*threshold * in.factor) + " ms";
+}
+
+void RoundBook::Open(RoundKind what, int64_t startUs, const std::array<bool, kDecisionSlots>& asked,
+                     int64_t nowMs) {
+    ++id;
+    open = true;
+    kind = what;
+    startUnixUs = startUs;
+    for (std::size_t i = 0; i < asked.size(); ++i) {
+        status[i] = asked[i] ? ReadingStatus::NoReply : ReadingStatus::Closed;
+        awaiting[i] = asked[i];
+        staleSeen[i] = false;
+        time[i] = 0;
+        detail[i].clear();
+        if (asked[i]) requests[i].push_back(nowMs);
+    }
+}
+
+ReplyClaim RoundBook::Claim(int slot, int64_t nowMs, int64_t staleMs) {
+    if (slot < 1 || slot > kDecisionSlots) return ReplyClaim::Late;
+    const auto i = static_cast<std::size_t>(slot - 1);
+    std::vector<int64_t>& pending = requests[i];
+    pending.erase(pending.begin(), std::find_if(pending.begin(), pending.end(),
+                                                [&](int64_t at) { return nowMs - at <= staleMs; }));
+    if (pending.size() > 1) {
+        pending.erase(pending.begin());
+        if (open && awaiting[i]) staleSeen[i] = true;
+        return ReplyClaim::Late;
+    }
+    pending.clear();
+    return open && awaiting[i] ? ReplyClaim::Answer : ReplyClaim::Late;
+}
+
+void RoundBook::RecordOk(int slot, TDateTime value) {
+    if (!open || slot < 1 || slot > kDecisionSlots || !awaiting[static_cast<std::size_t>(slot - 1)]) return;
+    const auto i = static_cast<std::size_t>(slot - 1);
+    awaiting[i] = false;
+    status[i] = ReadingStatus::Ok;
+    time[i] = value;
+}
+
+void RoundBook::RecordBad(int slot, const std::string& why) {
+    if (!open || slot < 1 || slot > kDecisionSlots || !awaiting[static_cast<std::size_t>(slot - 1)]) return;
+    const auto i = static_cast<std::size_t>(slot - 1);
+    awaiting[i] = false;
+    status[i] = ReadingStatus::BadReply;
+    detail[i] = why;
+}
+
+bool RoundBook::Complete() const {
+    return std::none_of(awaiting.begin(), awaiting.end(), [](bool a) { return a; });
+}
+
+void RoundBook::Close() {
+    for (std::size_t i = 0; i < awaiting.size(); ++i) {
+        if (!awaiting[i]) continue;
+        awaiting[i] = false;
+        status[i] = staleSeen[i] ? ReadingStatus::Late : ReadingStatus::NoReply;
+    }
+    open = false;
+}
+
+void RoundBook::Clear() {
+    open = false;
+    status.fill(ReadingStatus::Closed);
+    awaiting.fill(false);
+    staleSeen.fill(false);
+    time.fill(0);
+    for (std::string& d : detail) d.clear();
+}
+
+void RoundBook::ForgetRequests() {
+    for (auto& pending : requests) pending.clear();
 }
 
 bool IsAlignmentInstant(int msOfSecond) {

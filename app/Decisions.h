@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/Rounds.h"
 #include "util/DateTime.h"
 
 namespace sincrovia {
@@ -130,6 +131,9 @@ enum class LampColor { Grey, Green, Yellow, Red };
 struct SpreadInput {
     std::array<TDateTime, kDecisionSlots> readingTime{};  ///< SlotReading times
     std::array<bool, kDecisionSlots> readingValid{};      ///< SlotReading valid flags
+    /// How each slot took part in the round judged; an asked slot without a decoded reply
+    /// (NoReply, BadReply, Late) makes the verdict KO whatever the others read.
+    std::array<ReadingStatus, kDecisionSlots> status{};
     std::array<TDateTime, kDecisionSlots> decoderTime{};  ///< DecoderTime, 0 meaning none
     TDateTime pcTimeOnRead = 0;                           ///< the frozen PC time
     std::string threshold;                                ///< the threshold text (ms)
@@ -142,7 +146,11 @@ struct SpreadVerdict {
     TDateTime maxDiff = 0;     ///< largest difference between two valid readings
     TDateTime mean = 0;        ///< mean of the decoder times that are not 0
     TDateTime pcDiff = 0;      ///< |pcTimeOnRead - mean|
+    int64_t maxDiffMs = 0;     ///< maxDiff in whole milliseconds: shown and judged
+    int64_t pcDiffMs = 0;      ///< pcDiff in whole milliseconds: shown and judged
+    bool failedSlot = false;   ///< an asked slot has no decoded reply in the round
     bool showValues = false;   ///< false: the three value boxes keep their texts
+    bool showDifferences = false;  ///< the two difference boxes show a value (never with a failed slot)
     LampColor lamp = LampColor::Grey;  ///< final lamp colour
     TSyncResult result = srIdle;       ///< final result text (srIdle: "Synchronization Result")
     LampColor spreadBox = LampColor::Grey;  ///< background of the decoder-spread box
@@ -153,11 +161,79 @@ struct SpreadVerdict {
 /// The evaluation of the spread: the six pairwise differences of valid readings, the mean of
 /// the non-zero decoder times, the spread against the threshold (OK only when strictly below)
 /// and the PC difference against threshold x factor (a failure turns OK into Warning). With no
-/// time shown at all the lamp is red and the text stays "Synchronization Result". Differences
-/// are compared in milliseconds, rounded to the microsecond, so a spread equal to the
-/// threshold is KO and a PC difference equal to the limit passes, whatever the rounding of the
-/// day fractions. A threshold that is no number gives KO and fails the PC check.
+/// time shown at all the lamp is red and the text stays "Synchronization Result". A slot asked
+/// in the round that has no decoded reply makes it KO, and the differences are not shown.
+/// Differences are judged as the whole milliseconds the boxes show (half a millisecond rounds
+/// up), so the colour always agrees with the number. A threshold that is no number gives KO
+/// and fails the PC check.
 SpreadVerdict EvaluateSpreadDecision(const SpreadInput& input);
+
+/// Whether a slot's part in a round keeps the verdict from being OK.
+bool IsFailedReading(ReadingStatus status);
+
+/// A difference as a difference, never as a time of day: "00h 00m 02s 500ms" below a day,
+/// "3d 01h 00m 00s 000ms" from a day on.
+std::string DifferenceText(int64_t ms);
+
+/// How the memo and the round name a slot: "Decoder PIT OUT (HID2)".
+std::string SlotDecoderLabel(int slot, const std::string& port);
+
+/// Why a slot's reading does not count, after its label: "no reply to the clock request",
+/// "reply did not decode (why)", "reply came only after the wait".
+std::string FailedReadingText(ReadingStatus status, const std::string& detail);
+
+/// The reason of a verdict that is not OK, "" when it is: the failed slots first (each with
+/// its label from `labels` and its detail from `details`, "; " between them), else the spread
+/// or the PC difference against its limit.
+std::string VerdictReason(const SpreadInput& input, const SpreadVerdict& verdict,
+                          const std::array<std::string, kDecisionSlots>& labels,
+                          const std::array<std::string, kDecisionSlots>& details);
+
+// --- The round being read --------------------------------------------------------------------
+
+/// What a passage that arrives is to the round.
+enum class ReplyClaim {
+    Answer,  ///< the reply to the open round's request of the slot
+    Late,    ///< the reply to an earlier request, or one nobody awaits
+};
+
+/// The bookkeeping of one clock round: which slots were asked, which reply answered this
+/// round's request, and what came of it. A decoder answers each clock request once, in order,
+/// so a slot with two requests unanswered is sending the reply to the older one.
+struct RoundBook {
+    int id = 0;                        ///< rounds opened so far (0: none yet)
+    bool open = false;                 ///< requests out, not judged yet
+    RoundKind kind = RoundKind::Read;  ///< what started the round
+    int64_t startUnixUs = 0;           ///< PC instant the requests went out
+    std::array<ReadingStatus, kDecisionSlots> status{};  ///< Closed: not asked
+    std::array<bool, kDecisionSlots> awaiting{};         ///< asked, no reply yet
+    std::array<bool, kDecisionSlots> staleSeen{};        ///< a late reply came while awaited
+    std::array<TDateTime, kDecisionSlots> time{};        ///< the decoded reading (status Ok)
+    std::array<std::string, kDecisionSlots> detail{};    ///< why a reply did not decode
+    /// Per slot: instants (ms of a steady clock) of clock requests not answered yet, oldest first.
+    std::array<std::vector<int64_t>, kDecisionSlots> requests{};
+
+    /// Opens a new round at `nowMs`: the slots in `asked` get a request and await its reply
+    /// (status NoReply until it comes), the others are Closed.
+    void Open(RoundKind what, int64_t startUs, const std::array<bool, kDecisionSlots>& asked, int64_t nowMs);
+    /// Takes a passage of `slot` (1..4) arriving at `nowMs`. Requests older than `staleMs` no
+    /// longer wait. With an older request still unanswered the passage is its late reply;
+    /// otherwise it answers the open round when the slot is awaited, and is late when not.
+    ReplyClaim Claim(int slot, int64_t nowMs, int64_t staleMs);
+    /// The awaited reply of `slot` decoded to `value`.
+    void RecordOk(int slot, TDateTime value);
+    /// The awaited reply of `slot` did not decode; `why` is the decoder's error.
+    void RecordBad(int slot, const std::string& why);
+    /// True when no asked slot is still awaited.
+    bool Complete() const;
+    /// Judges the round: it closes, and every slot still awaited becomes NoReply, or Late when
+    /// a late reply came in meanwhile.
+    void Close();
+    /// Forgets the readings (all slots Closed, nothing open); the requests stay.
+    void Clear();
+    /// Forgets the requests (the lines were closed).
+    void ForgetRequests();
+};
 
 /// The lamp colour of a result state.
 LampColor LampColorOf(TSyncResult state);

@@ -17,7 +17,6 @@ namespace sincrovia {
 namespace {
 
 constexpr char kFirmwareLabelPrefix[] = "Firmware V: ";
-constexpr char kFirmwareUnknownText[] = "Firmware V: --.-";
 constexpr std::size_t kMaxPortNameLength = 255;
 constexpr int kLinkOpen = 2;
 constexpr int kLinkClose = 1;
@@ -113,7 +112,7 @@ void TSincroviaProcedures::ActApriCOM_AllExecute() {
         ShowSyncResult(srIdle);
         for (int slot = 1; slot <= SlotCount; ++slot) {
             TStaticText* label = w_.FirmwareLabel(slot);
-            label->setText(kFirmwareUnknownText);
+            label->setText(FirmwareUnknownText);
             label->SetColor(w_.PortOpen[static_cast<std::size_t>(slot - 1)] ? ColorBlack : ColorGrayText);
         }
         if (!developer) {
@@ -137,6 +136,7 @@ void TSincroviaProcedures::ActChiudiCOM_AllExecute() {
 
 void TSincroviaProcedures::CloseAllLinksNow() {
     closeDeferred_ = false;
+    round_.ForgetRequests();
     for (int slot = 1; slot <= SlotCount; ++slot) {
         const auto i = static_cast<std::size_t>(slot - 1);
         TTest* link = w_.DecoderLink[i];
@@ -179,6 +179,21 @@ bool TSincroviaProcedures::CheckDecodersReady() {
                          MsgAnswer::Ok);
     return false;
 }
+
+bool TSincroviaProcedures::CheckSlotReady(int slot) {
+    // The other slots are not written: only this one's state is judged.
+    std::array<SlotReadiness, kDecisionSlots> readiness;
+    SlotReadiness& s = readiness[static_cast<std::size_t>(slot - 1)];
+    s.firmwareVersion = w_.FirmwareVer[static_cast<std::size_t>(slot - 1)];
+    s.label = LabelState(w_.FirmwareLabel(slot));
+    s.portChosen = w_.PortList(slot)->currentIndex() >= 0;
+    if (FirstUnreadySlot(readiness, MinFirmware) == 0) return true;
+    Desktop().MessageBox(ApplicationTitle, DecodersNotReadyMessage(MinFirmware), MsgIcon::Error, MsgButtons::Ok,
+                         MsgAnswer::Ok);
+    return false;
+}
+
+bool TSincroviaProcedures::CanStartProcedure() const { return AnySlotOpen() && ProcedureIdle(); }
 
 bool TSincroviaProcedures::AnySlotOpen() const {
     return std::any_of(w_.PortOpen.begin(), w_.PortOpen.end(), [](bool open) { return open; });

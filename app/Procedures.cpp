@@ -60,6 +60,11 @@ int64_t ElapsedMs(std::chrono::steady_clock::time_point since) {
 
 }  // namespace
 
+int64_t SteadyNowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
 TSincroviaProcedures::TSincroviaProcedures(TSincrovia& window, TProcedureOptions options)
     : QObject(&window), w_(window), options_(std::move(options)) {
     Attach();
@@ -88,17 +93,26 @@ void TSincroviaProcedures::Attach() {
     const auto bind = [this](QAction* action, std::function<void()> fn) {
         connect(action, &QAction::triggered, this, [this, fn = std::move(fn)] { Guarded(fn); });
     };
+    // A procedure button's enabled state is brought up to date only when the loop goes idle,
+    // and a press can come before that (a double click, a click queued while busy): the guard
+    // is checked again at the press, so a second press while a procedure runs does nothing.
+    const auto bindProcedure = [this, bind](QAction* action, std::function<bool()> guard, std::function<void()> fn) {
+        bind(action, [guard = std::move(guard), fn = std::move(fn)] {
+            if (guard()) fn();
+        });
+    };
+    const auto canStart = [this] { return CanStartProcedure(); };
     bind(w_.ActApriCOM_All, [this] { ActApriCOM_AllExecute(); });
     bind(w_.ActChiudiCOM_All, [this] { ActChiudiCOM_AllExecute(); });
     bind(w_.ActBotClearCOM_X, [this] { ActBotClearCOM_XExecute(); });
-    bind(w_.ActBotCalcDif, [this] { ActBotCalcDifExecute(); });
-    bind(w_.ActBot2ReadDateAndTime, [this] { ActBot2ReadDateAndTimeExecute(); });
-    bind(w_.ActBot3WriteDateAndTime, [this] { ActBot3WriteDateAndTimeExecute(); });
-    bind(w_.ActBotSendCmd07, [this] { ActBotSendCmd07Execute(); });
-    bind(w_.ActBotSendCmd55, [this] { ActBotSendCmd55Execute(); });
+    bindProcedure(w_.ActBotCalcDif, [this] { return ProcedureIdle(); }, [this] { ActBotCalcDifExecute(); });
+    bindProcedure(w_.ActBot2ReadDateAndTime, canStart, [this] { ActBot2ReadDateAndTimeExecute(); });
+    bindProcedure(w_.ActBot3WriteDateAndTime, canStart, [this] { ActBot3WriteDateAndTimeExecute(); });
+    bindProcedure(w_.ActBotSendCmd07, canStart, [this] { ActBotSendCmd07Execute(); });
+    bindProcedure(w_.ActBotSendCmd55, canStart, [this] { ActBotSendCmd55Execute(); });
     for (int slot = 1; slot <= SlotCount; ++slot) {
         QAction* action = w_.SetTimeAction(slot);
-        bind(action, [this, action] { ActBotWriteDateAndTimeExecute(action); });
+        bindProcedure(action, canStart, [this, action] { ActBotWriteDateAndTimeExecute(action); });
         TDropDownList* list = w_.PortList(slot);
         connect(list, &TDropDownList::DropDown, this, [this, list] { w_.RefillPortList(list); });
     }
@@ -178,7 +192,9 @@ void TSincroviaProcedures::SendReadDateTimeAll(TDateTime t) {
     SetHourglass();
     w_.SetStatusText(kReadStatus);
     FreezePcTime(t);
-    roundStartUnixUs_ = SystemNowUs();
+    std::array<bool, SlotCount> asked{};
+    for (std::size_t i = 0; i < asked.size(); ++i) asked[i] = w_.PortOpen[i];
+    round_.Open(roundKind_, SystemNowUs(), asked, SteadyNowMs());
     SendToAllLinks([t](TTest& link) { return BuildCommandFrame(DecoderCommand::ManualLap, link.Settings(), t); });
 }
 
@@ -342,6 +358,7 @@ void TSincroviaProcedures::ActBotWriteDateAndTimeExecute(QAction* action) {
     const QString caption = action->text();
     const int slot = caption.isEmpty() ? 0 : caption.back().digitValue();
     if (slot < 1 || slot > SlotCount) return;
+    if (!CheckSlotReady(slot)) return;
     bool ok = false;
     const int offsetSeconds = w_.OffsetBox(slot)->text().trimmed().toInt(&ok);
     const TDateTime when = Now() + static_cast<double>(ok ? offsetSeconds : 0) * kMsPerSecond * OneMs;

@@ -1,8 +1,9 @@
 // The synchronizer at work: the ports panel, the intake of the decoders' replies, the reading
 // and judging of the clocks, and the timed procedures that write, reset and read the
 // decoders. One object serves one main window; it attaches to the window's actions, update
-// rules, hooks and stepped-procedure timer, and keeps no state of its own beyond what the
-// window shares. The code is split by area: PortsPanel.cpp, ReplyIntake.cpp,
+// rules, hooks and stepped-procedure timer. Beyond what the window shares it keeps the
+// bookkeeping of the clock round being read (RoundBook), which alone decides what a verdict
+// is drawn from. The code is split by area: PortsPanel.cpp, ReplyIntake.cpp,
 // SpreadEvaluation.cpp and Procedures.cpp; the rules themselves are in Decisions.h.
 #pragma once
 
@@ -35,6 +36,16 @@ inline constexpr uint32_t StepReadAfterSingle = 2050;   ///< read after "Set Tim
 inline constexpr uint32_t StepIdle = 800;            ///< interval left when a procedure ends
 /// Wait after the synchronising write before the reset is sent.
 inline constexpr int64_t SyncSettleMs = 2000;
+/// A clock request older than this no longer waits for its reply: a reply that comes later is
+/// taken for the newest request. Longer than any wait for a reply (850 ms).
+inline constexpr int64_t StaleRequestMs = 3000;
+
+/// Firmware label of an open slot whose firmware has not been read.
+inline constexpr char FirmwareUnknownText[] = "Firmware V: --.-";
+/// Time box text of an asked slot whose reply did not come (or came only after the wait).
+inline constexpr char NoReplyText[] = "no reply";
+/// Time box text of an asked slot whose reply did not decode.
+inline constexpr char BadReplyText[] = "bad reply";
 
 /// Status texts of the procedures.
 inline constexpr char AbortedByUserText[] = "Procedure aborted by User";
@@ -89,9 +100,13 @@ public:
     // --- Reply intake ---
     /// What RxOnCom<slot> does with a delivered text.
     void ReceiveText(int slot, const ByteString& text);
-    /// Decodes a passage text for `slot`, applies the transponder check and fills the boxes;
-    /// returns the decoded value (0 when decoding failed).
+    /// Decodes a passage text for `slot` and applies the transponder check. A reply to the
+    /// open round's request fills the boxes and the round (a failed decoding is recorded before
+    /// its box opens); any other passage is logged as late and counts nowhere. Returns the
+    /// decoded value (0 when decoding failed).
     TDateTime HandleReading(int slot, const ByteString& text);
+    /// The round being read or last judged.
+    const RoundBook& Round() const { return round_; }
 
     // --- Reading and verdict ---
     /// Lamp colour and result text of a result state.
@@ -104,7 +119,8 @@ public:
     void ClearReadings(bool keepFirmware);
     /// Freezes the PC time of a read.
     void FreezePcTime(TDateTime t);
-    /// Judges the spread and the PC difference and shows the verdict.
+    /// Judges the round: closes it if open (slots still awaited fail and are marked not
+    /// ready), judges the spread and the PC difference, shows the verdict and publishes it.
     void EvaluateSpread(int factor);
     /// "Calc Max Dif.".
     void ActBotCalcDifExecute();
@@ -138,7 +154,7 @@ public:
     void SendWriteDateTimeAll();
     /// Cmd 07 to every link.
     void SendResetReaderAll(TDateTime t);
-    /// Freezes `t` and sends Cmd 52 to every link.
+    /// Freezes `t`, opens a round for every open slot and sends Cmd 52 to every link.
     void SendReadDateTimeAll(TDateTime t);
     /// Cmd 55 to every link.
     void SendResetGpsAll(TDateTime t);
@@ -159,6 +175,19 @@ private:
     void AttachRules();
     bool AnySlotOpen() const;
     bool ProcedureIdle() const;
+    /// The guard of a procedure button, checked at the press: a slot is open, none runs.
+    bool CanStartProcedure() const;
+    /// True when `slot` may have its clock written; else the refusal box and false.
+    bool CheckSlotReady(int slot);
+    /// "Decoder PIT OUT (port)" for the memo and the round.
+    std::string SlotLabel(int slot) const;
+    /// Shows a failed reading in the slot's boxes: date empty, time `marker`.
+    void ShowFailedReading(int slot, const char* marker);
+    /// A slot whose line stopped answering: firmware label back to not read, so the clock
+    /// procedures refuse until the ports are reopened.
+    void MarkNotReady(int slot);
+    /// When every asked slot has answered, the waiting step ends now instead of at its time.
+    void EvaluateWhenComplete();
     void SetHourglass();
     void RestoreCursor();
     void SaveComSelection(const std::array<std::string, SlotCount>& ports);
@@ -176,9 +205,12 @@ private:
     TProcedureOptions options_;
     int deliveryDepth_ = 0;     // receive callbacks running (a close waits for them to end)
     bool closeDeferred_ = false;
-    RoundKind roundKind_ = RoundKind::Read;  // what started the round being read
-    int64_t roundStartUnixUs_ = 0;  // PC instant its request went out
+    RoundKind roundKind_ = RoundKind::Read;  // what the next round read is for
+    RoundBook round_;  // the round being read or last judged
 };
+
+/// Milliseconds of the steady clock (for the age of clock requests).
+int64_t SteadyNowMs();
 
 /// Attaches the procedures to `window` (owned by it) and returns them.
 TSincroviaProcedures* AttachProcedures(TSincrovia& window, TProcedureOptions options = {});

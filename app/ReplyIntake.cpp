@@ -12,6 +12,7 @@ namespace {
 constexpr char kDecodeErrorPrefix[] = "Error in Decod data RX from Decoder: ";
 constexpr char kSplitErrorPrefix[] = "Error in Creating Decod data RX from Reader Kivo: ";
 constexpr char kStampSeparator[] = ";";
+constexpr char kLateReplyText[] = ": late reply, not counted in any verdict: ";
 
 TSincroviaProcedures* g_procedures = nullptr;
 
@@ -54,6 +55,7 @@ void TSincroviaProcedures::ReportApplicationError(const std::string& message) {
 
 void TSincroviaProcedures::ReceiveText(int slot, const ByteString& text) {
     const auto i = static_cast<std::size_t>(slot - 1);
+    if (slot < 1 || slot > SlotCount) return;
     ++deliveryDepth_;
     struct DepthGuard {
         TSincroviaProcedures* self;
@@ -72,36 +74,56 @@ void TSincroviaProcedures::ReceiveText(int slot, const ByteString& text) {
         ShowFirmware(slot, text);
         return;
     }
-    const TDateTime value = HandleReading(slot, text);
-    w_.DecoderTime[i] = value;
+    HandleReading(slot, text);
 }
 
 TDateTime TSincroviaProcedures::HandleReading(int slot, const ByteString& text) {
+    const auto i = static_cast<std::size_t>(slot - 1);
     std::vector<std::string> fields;
-    TDateTime value = 0;
     try {
         fields = SplitFields(text);
     } catch (const std::exception& e) {
         ShowPlainBox(kSplitErrorPrefix + std::string(e.what()));
         return 0;
     }
+    // Whether this passage is the reply the round awaits is settled on arrival, before any box
+    // can open and let the round be judged meanwhile.
+    const bool answers = round_.Claim(slot, SteadyNowMs(), StaleRequestMs) == ReplyClaim::Answer;
+    TMemoLines* log = w_.MemoLines(slot);
+    TDateTime value = 0;
     try {
         value = FieldsToDateTime(fields);
     } catch (const std::exception& e) {
-        ShowPlainBox(kDecodeErrorPrefix + std::string(e.what()));
-        value = 0;
+        const std::string why = e.what();
+        if (answers) {
+            // Recorded before the box opens: an evaluation running while it is shown sees the
+            // failed reading, never an empty slot.
+            round_.RecordBad(slot, why);
+            w_.DecoderTime[i] = 0;
+            ShowFailedReading(slot, BadReplyText);
+            log->AddLine(LogStamp(Now()) + SlotLabel(slot) + ": " + FailedReadingText(ReadingStatus::BadReply, why));
+            EvaluateWhenComplete();
+        }
+        ShowPlainBox(kDecodeErrorPrefix + why);
+        return 0;
     }
     // Not caught here: a transponder field that is no number goes to the program's handler.
     const uint32_t number = TransponderNumber(fields);
-    TMemoLines* log = w_.MemoLines(slot);
+    if (answers) w_.DecoderTime[i] = value;  // a rejected transponder still enters the mean
     if (number > MaxTransponderId) {
         log->AddLine(LogStamp(Now()) + TransponderRejectedText(number, MaxTransponderId));
         return value;
     }
     log->AddLine(LogStamp(Now()) + TransponderAcceptedText(number));
+    if (!answers) {
+        log->AddLine(LogStamp(Now()) + SlotLabel(slot) + kLateReplyText + FormatDateTime(TimeBoxPattern, value));
+        return value;
+    }
+    round_.RecordOk(slot, value);
     Reading(slot) = TSlotReading{value, true};
     w_.DateBox(slot)->setText(QString::fromStdString(Cp1252ToUtf8(FormatDateTime(DateBoxPattern, value))));
     w_.TimeBox(slot)->setText(QString::fromStdString(FormatDateTime(TimeBoxPattern, value)));
+    EvaluateWhenComplete();
     return value;
 }
 

@@ -33,7 +33,7 @@ enum class ReadingStatus {
     Ok,        ///< its reply to this round's request arrived and decoded
     NoReply,   ///< open, but no reply to this round's request
     BadReply,  ///< a reply arrived that did not decode
-    Late,      ///< its reply arrived after the round was judged
+    Late,      ///< no reply to this round's request in time; a reply to an earlier one came instead
 };
 
 /// One slot's reading in a round.

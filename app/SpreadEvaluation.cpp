@@ -1,6 +1,7 @@
 // Reading the clocks and judging them: the value boxes, the frozen PC time, the evaluation
 // of the spread and of the PC difference, the threshold, and the hidden unlock gesture.
 #include <QRadioButton>
+#include <QTimer>
 
 #include "app/Procedures.h"
 
@@ -11,6 +12,7 @@ namespace {
 constexpr char kTimeNamePart[] = "Time";
 constexpr char kSlotNamePart[] = "_";
 constexpr char kValueBoxNamePart[] = "Edt";
+constexpr char kNotReadyText[] = ": line not answering, not ready until the ports are reopened";
 
 QColor ColorOf(LampColor lamp) {
     switch (lamp) {
@@ -49,6 +51,7 @@ void TSincroviaProcedures::SetStaticTexts(const QString& namePart, const QString
 void TSincroviaProcedures::ClearReadings(bool keepFirmware) {
     SetStaticTexts(kValueBoxNamePart, "", ColorWindow);
     w_.DecoderTime.fill(0);
+    round_.Clear();
     if (!keepFirmware)
         for (std::string& version : w_.FirmwareVer) version.clear();
 }
@@ -59,6 +62,16 @@ void TSincroviaProcedures::FreezePcTime(TDateTime t) {
 }
 
 void TSincroviaProcedures::EvaluateSpread(int factor) {
+    if (round_.open) {
+        round_.Close();
+        for (int slot = 1; slot <= SlotCount; ++slot) {
+            const ReadingStatus status = round_.status[static_cast<std::size_t>(slot - 1)];
+            if (status != ReadingStatus::NoReply && status != ReadingStatus::Late) continue;
+            ShowFailedReading(slot, NoReplyText);
+            w_.MemoLines(slot)->AddLine(LogStamp(Now()) + SlotLabel(slot) + ": " + FailedReadingText(status, ""));
+            MarkNotReady(slot);
+        }
+    }
     SpreadInput in;
     bool anyTime = false;
     for (int slot = 1; slot <= SlotCount; ++slot) {
@@ -66,6 +79,7 @@ void TSincroviaProcedures::EvaluateSpread(int factor) {
         in.readingTime[i] = w_.SlotReading[i].Time;
         in.readingValid[i] = w_.SlotReading[i].Valid;
         in.decoderTime[i] = w_.DecoderTime[i];
+        in.status[i] = round_.status[i];
         anyTime = anyTime || !w_.TimeBox(slot)->text().isEmpty();
     }
     in.pcTimeOnRead = w_.FPcTimeOnRead;
@@ -76,10 +90,13 @@ void TSincroviaProcedures::EvaluateSpread(int factor) {
 
     for (TSlotReading& reading : w_.SlotReading) reading.Valid = false;
     ShowSyncResult(srIdle);
-    if (v.showValues) {
-        w_.EdtDeltaTimeAllDecoder->setText(TimeText(v.maxDiff));
-        w_.EdtMediaTimeDecoder->setText(TimeText(v.mean));
-        w_.EdtDeltaTimePcDecoder->setText(TimeText(v.pcDiff));
+    if (v.showValues) w_.EdtMediaTimeDecoder->setText(TimeText(v.mean));
+    if (v.showDifferences) {
+        w_.EdtDeltaTimeAllDecoder->setText(QString::fromStdString(DifferenceText(v.maxDiffMs)));
+        w_.EdtDeltaTimePcDecoder->setText(QString::fromStdString(DifferenceText(v.pcDiffMs)));
+    } else if (v.failedSlot) {
+        w_.EdtDeltaTimeAllDecoder->setText("");
+        w_.EdtDeltaTimePcDecoder->setText("");
     }
     w_.ShpSyncResult->SetBrushColor(ColorOf(v.lamp));
     w_.LblSyncResult->setText(ResultTextOf(v.result));
@@ -92,28 +109,34 @@ void TSincroviaProcedures::EvaluateSpread(int factor) {
 void TSincroviaProcedures::PublishRound(const SpreadInput& in, const SpreadVerdict& v) {
     if (!options_.onRoundEvaluated) return;
     RoundResult round;
-    round.kind = roundKind_;
-    round.startUnixUs = roundStartUnixUs_;
+    round.kind = round_.kind;
+    round.startUnixUs = round_.startUnixUs;
     round.pcTimeOnRead = in.pcTimeOnRead;
     round.threshold = in.threshold;
-    round.verdict = w_.LblSyncResult->text().toStdString();
+    round.verdict = ResultTextOf(v.result);
+    std::array<std::string, SlotCount> labels;
     for (int slot = 1; slot <= SlotCount; ++slot) {
         const auto i = static_cast<std::size_t>(slot - 1);
         RoundReading& r = round.readings[i];
         r.decoder = kSlotDecoderNames[i];
-        r.port = w_.PortList(slot)->currentText().toStdString();
+        r.port = w_.DecoderLink[i] ? w_.DecoderLink[i]->PortName()
+                                   : Utf8ToCp1252(w_.PortList(slot)->currentText().toStdString());
         r.firmware = w_.FirmwareVer[i];
-        if (w_.DecoderLink[i] == nullptr) continue;
-        r.status = in.readingValid[i] ? ReadingStatus::Ok : ReadingStatus::NoReply;
-        if (in.readingValid[i]) r.decoderTime = in.readingTime[i];
-        r.requestUnixUs = round.startUnixUs;
+        r.status = in.status[i];
+        if (r.status == ReadingStatus::Ok) r.decoderTime = round_.time[i];
+        if (r.status != ReadingStatus::Closed) r.requestUnixUs = round.startUnixUs;
+        labels[i] = SlotDecoderLabel(slot, r.port);
     }
-    if (v.result != srOK) round.reason = "the spread or the PC difference is outside the threshold";
+    round.reason = VerdictReason(in, v, labels, round_.detail);
     options_.onRoundEvaluated(round);
 }
 
 void TSincroviaProcedures::ActBotCalcDifExecute() {
-    for (int slot = 1; slot <= SlotCount; ++slot) Reading(slot).Valid = !w_.TimeBox(slot)->text().isEmpty();
+    for (int slot = 1; slot <= SlotCount; ++slot) {
+        const auto i = static_cast<std::size_t>(slot - 1);
+        // Only a reply to the round's own request counts; the round is judged on those.
+        Reading(slot).Valid = round_.status[i] == ReadingStatus::Ok;
+    }
     EvaluateSpread(PcFactor);
 }
 
@@ -126,8 +149,43 @@ void TSincroviaProcedures::ActBot2ReadDateAndTimeExecute() {
     w_.ThreadedTimer1.SetEnabled(true);
 }
 
+std::string TSincroviaProcedures::SlotLabel(int slot) const {
+    const auto i = static_cast<std::size_t>(slot - 1);
+    const std::string port = w_.DecoderLink[i] ? w_.DecoderLink[i]->PortName()
+                                               : Utf8ToCp1252(w_.PortList(slot)->currentText().toStdString());
+    return SlotDecoderLabel(slot, port);
+}
+
+void TSincroviaProcedures::ShowFailedReading(int slot, const char* marker) {
+    w_.DateBox(slot)->setText("");
+    w_.TimeBox(slot)->setText(marker);
+    Reading(slot).Valid = false;
+}
+
+void TSincroviaProcedures::MarkNotReady(int slot) {
+    TStaticText* label = w_.FirmwareLabel(slot);
+    label->setText(FirmwareUnknownText);
+    label->SetColor(ColorBlack);
+    w_.FirmwareVer[static_cast<std::size_t>(slot - 1)].clear();
+    w_.MemoLines(slot)->AddLine(LogStamp(Now()) + SlotLabel(slot) + kNotReadyText);
+}
+
+void TSincroviaProcedures::EvaluateWhenComplete() {
+    if (!round_.open || !round_.Complete()) return;
+    // Run from the event loop, once the delivery that completed the round has returned.
+    QTimer::singleShot(0, this, [this, id = round_.id] {
+        Guarded([this, id] {
+            const uint32_t step = w_.ThreadedTimer1.Interval();
+            const bool waitingToJudge = step == StepFinishQuickRead || step == StepFinishRead;
+            if (round_.open && round_.id == id && w_.ThreadedTimer1.Enabled() && waitingToJudge)
+                FinishProcedure(true);
+        });
+    });
+}
+
 void TSincroviaProcedures::ThresholdChanged(const QString& text) {
     ShowThreshold(text);
+    if (round_.open) return;  // the round is judged when its replies are in
     // The close action's state says whether a slot is open, whatever the rule of this action.
     if (w_.ActChiudiCOM_All->isEnabled()) ActBotCalcDifExecute();
 }

@@ -265,6 +265,97 @@ TEST(DecisionsVerdict, ValuesShown) {
     EXPECT_EQ(0.0, EvaluateSpreadDecision(none).mean);
 }
 
+TEST(DecisionsVerdict, ReadingsThatDidNotCountMakeItKo) {
+    using S = ReadingStatus;
+    const struct {
+        const char* legend;
+        S status;
+        const char* reason;
+    } cases[] = {
+        {"an asked slot without a reply", S::NoReply, "Decoder PIT OUT (HID2): no reply to the clock request"},
+        {"a reply that did not decode", S::BadReply, "Decoder PIT OUT (HID2): reply did not decode (month 13)"},
+        {"a reply that came after the wait", S::Late, "Decoder PIT OUT (HID2): reply came only after the wait"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.legend);
+        // Slots 1 and 3 agree to the millisecond; slot 2 failed.
+        SpreadInput in = Readings({0, 0, 0}, 0);
+        in.readingValid[1] = false;
+        in.decoderTime[1] = 0;
+        in.status = {S::Ok, c.status, S::Ok, S::Closed};
+        const SpreadVerdict v = EvaluateSpreadDecision(in);
+        EXPECT_EQ(LampColor::Red, v.lamp);
+        EXPECT_EQ(srKO, v.result);
+        EXPECT_FALSE(v.showDifferences);
+        EXPECT_EQ(LampColor::Red, v.pcBox);
+        EXPECT_EQ(c.reason, VerdictReason(in, v, {"", "Decoder PIT OUT (HID2)", "", ""}, {"", "month 13", "", ""}));
+    }
+    // Every asked slot failed: KO as well, not the idle text of a round with nothing asked.
+    SpreadInput none = Readings({}, 0);
+    none.status = {S::NoReply, S::NoReply, S::Closed, S::Closed};
+    EXPECT_EQ(srKO, EvaluateSpreadDecision(none).result);
+}
+
+TEST(DecisionsVerdict, OneMillisecondValueIsShownAndJudged) {
+    const struct {
+        const char* legend;
+        double pcMs;  // readings at 0 and 10: mean 5
+        int64_t pcDiffMs;
+        TSyncResult result;
+    } cases[] = {
+        {"500.4 ms shows 500 and passes the 500 ms limit", 505.4, 500, srOK},
+        {"500.5 ms shows 501 and fails it", 505.5, 501, srWarning},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.legend);
+        const SpreadVerdict v = EvaluateSpreadDecision(Readings({0, 10}, c.pcMs));
+        EXPECT_EQ(c.pcDiffMs, v.pcDiffMs);
+        EXPECT_EQ(c.result, v.result);
+    }
+    EXPECT_EQ("00h 00m 02s 500ms", DifferenceText(2500));
+    EXPECT_EQ("1d 00h 00m 05s 000ms", DifferenceText(86'405'000)) << "a day or more is shown in full";
+    EXPECT_EQ(86'405'000, EvaluateSpreadDecision(Readings({0, 86'405'000.0}, 0, "50")).maxDiffMs);
+}
+
+TEST(DecisionsRounds, OnlyTheReplyToThisRoundsRequestCounts) {
+    constexpr int64_t kStaleMs = 3000;
+    const std::array<bool, 4> two{true, true, false, false};
+    RoundBook book;
+    book.Open(RoundKind::Read, 0, two, 1000);
+    EXPECT_EQ(ReplyClaim::Late, book.Claim(3, 1010, kStaleMs)) << "a slot not asked";
+    EXPECT_EQ(ReplyClaim::Answer, book.Claim(1, 1020, kStaleMs));
+    book.RecordOk(1, 1.0);
+    EXPECT_FALSE(book.Complete());
+    book.Close();  // judged before slot 2 answered
+    EXPECT_EQ(ReadingStatus::NoReply, book.status[1]);
+    EXPECT_EQ(ReplyClaim::Late, book.Claim(2, 1600, kStaleMs)) << "its reply after the verdict";
+
+    // Slot 2 misses round 2's wait; round 3's request goes out before round 2's reply comes:
+    // that reply is round 2's, late, and round 3 still waits for its own.
+    book.Open(RoundKind::Read, 0, two, 2000);
+    EXPECT_EQ(ReplyClaim::Answer, book.Claim(1, 2010, kStaleMs));
+    book.RecordOk(1, 1.0);
+    book.Close();
+    book.Open(RoundKind::Read, 0, two, 2500);
+    EXPECT_EQ(ReplyClaim::Late, book.Claim(2, 2600, kStaleMs));
+    EXPECT_EQ(ReplyClaim::Answer, book.Claim(2, 2620, kStaleMs));
+    book.RecordBad(2, "month 13");
+    EXPECT_EQ(ReadingStatus::BadReply, book.status[1]);
+    EXPECT_EQ(ReplyClaim::Answer, book.Claim(1, 2630, kStaleMs));
+    book.RecordOk(1, 1.0);
+    EXPECT_TRUE(book.Complete());
+
+    // Only a late reply while awaited: the slot ends Late. A request older than the horizon
+    // waits no more, so a decoder that once lost a reply is not out of step for ever.
+    book.Open(RoundKind::Read, 0, two, 10000);
+    book.Open(RoundKind::Read, 0, two, 10100);
+    EXPECT_EQ(ReplyClaim::Late, book.Claim(1, 10200, kStaleMs));
+    book.Close();
+    EXPECT_EQ(ReadingStatus::Late, book.status[0]);
+    book.Open(RoundKind::Read, 0, two, 20000);
+    EXPECT_EQ(ReplyClaim::Answer, book.Claim(2, 20030, kStaleMs));
+}
+
 TEST(DecisionsAlignment, WriteInstantFromTheStartOfTheLoop) {
     const int64_t second = 1'765'000'000'000;  // a whole second in Unix milliseconds
     const struct {

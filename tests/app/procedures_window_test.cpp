@@ -1,6 +1,7 @@
 // The procedures inside the window, without decoders: the port choice and its file, the
 // update rules, the intake of delivered texts, the verdict as shown, the unlock gesture and
 // the step engine's endings.
+#include <QApplication>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QRadioButton>
@@ -53,6 +54,15 @@ protected:
     }
     TSincrovia& W() { return *window_; }
     std::string Log(int slot) { return W().LogMemo(slot)->toPlainText().toStdString(); }
+    /// Opens a round as a read does, for `asked` as if their ports were open (there are no
+    /// links, so nothing is sent).
+    void OpenRound(std::initializer_list<int> asked) {
+        W().PortOpen.fill(false);
+        for (const int slot : asked) W().PortOpen[static_cast<std::size_t>(slot - 1)] = true;
+        procedures_->SendReadDateTimeAll(Now());
+        W().PortOpen.fill(false);
+        while (QApplication::overrideCursor() != nullptr) QApplication::restoreOverrideCursor();
+    }
 
     RecordingDesktop desktop_;
     ScopedDesktop scoped_{desktop_};
@@ -170,6 +180,7 @@ TEST_F(WindowFixture, DeliveredTexts) {
         const char* legend;
         TRxTextProc rx;
         int slot;
+        bool inRound;  // a round awaits the slot's reply
         const char* text;
         const char* date;  // date box afterwards ("" = untouched, empty)
         const char* time;
@@ -178,22 +189,26 @@ TEST_F(WindowFixture, DeliveredTexts) {
         const char* logPart;
         const char* boxPart;  // nullptr: no message box
     } cases[] = {
-        {"passage on slot 1", RxOnCom1, 1, "0000002-17-08-13-17-45-00-214-0108-000-00000001-001", "13 Aug 2017",
+        {"passage on slot 1", RxOnCom1, 1, true, "0000002-17-08-13-17-45-00-214-0108-000-00000001-001", "13 Aug 2017",
          "17h 45m 00s 214ms", true, true, "IdTransponder Received: 2", nullptr},
-        {"transponder 1005 accepted", RxOnCom2, 2, "0001005-26-12-08-03-52-33-123", "08 Dec 2026", "03h 52m 33s 123ms",
-         true, true, "Rx On Com 2: 0001005-26-12-08-03-52-33-123", nullptr},
-        {"transponder 1006 logged and not shown", RxOnCom3, 3, "0001006-26-12-08-03-52-33-123", "", "", false, true,
-         "Only Transponder with Id Not greater than '1005' are Valid! IdTransponder Received: 1006", nullptr},
-        {"month 13: box, zero date shown and valid", RxOnCom4, 4, "0000002-17-13-13-17-45-00-214", "30 Dec 1899",
-         "00h 00m 00s 000ms", true, false, "IdTransponder Received: 2", "Error in Decod data RX from Decoder: "},
-        {"transponder no number: the program's handler", RxOnCom1, 1, "ABC-17-08-13-17-45-00-214", "", "", false,
-         false, "Rx On Com 1: ABC", "'ABC' is not a valid integer value"},
+        {"transponder 1005 accepted", RxOnCom2, 2, true, "0001005-26-12-08-03-52-33-123", "08 Dec 2026",
+         "03h 52m 33s 123ms", true, true, "Rx On Com 2: 0001005-26-12-08-03-52-33-123", nullptr},
+        {"transponder 1006 logged and not shown", RxOnCom3, 3, true, "0001006-26-12-08-03-52-33-123", "", "", false,
+         true, "Only Transponder with Id Not greater than '1005' are Valid! IdTransponder Received: 1006", nullptr},
+        {"month 13: box, the slot shows a bad reply, not a date", RxOnCom4, 4, true, "0000002-17-13-13-17-45-00-214",
+         "", BadReplyText, false, false, "Decoder T1 (): reply did not decode", "Error in Decod data RX from Decoder: "},
+        {"transponder no number: the program's handler", RxOnCom1, 1, true, "ABC-17-08-13-17-45-00-214", "", "",
+         false, false, "Rx On Com 1: ABC", "'ABC' is not a valid integer value"},
+        {"passage no round awaits: logged as late, counted nowhere", RxOnCom2, 2, false,
+         "0000002-26-12-08-03-52-33-123", "", "", false, false,
+         "Decoder PIT OUT (): late reply, not counted in any verdict: 03h 52m 33s 123ms", nullptr},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
         const auto i = static_cast<std::size_t>(c.slot - 1);
         procedures_->ClearReadings(true);
         W().SlotReading[i] = {};
+        if (c.inRound) OpenRound({c.slot});
         desktop_.Clear();
         c.rx(c.text, 0);
         EXPECT_EQ(c.date, W().DateBox(c.slot)->text().toStdString());
@@ -251,6 +266,7 @@ TEST_F(WindowFixture, ClearingAndStaticTextColours) {
 TEST_F(WindowFixture, VerdictAsShown) {
     Build();
     // Two readings 10 ms apart, the PC 600 ms away: spread box green, PC box red, lamp yellow.
+    OpenRound({1, 2});
     RxOnCom1("0000001-26-12-08-10-00-00-000", 0);
     RxOnCom2("0000001-26-12-08-10-00-00-010", 0);
     procedures_->FreezePcTime(EncodeDate(2026, 12, 8) + EncodeTime(10, 0, 0, 605));
@@ -263,6 +279,11 @@ TEST_F(WindowFixture, VerdictAsShown) {
     EXPECT_EQ("10h 00m 00s 005ms", W().EdtMediaTimeDecoder->text().toStdString());
     EXPECT_EQ("00h 00m 00s 600ms", W().EdtDeltaTimePcDecoder->text().toStdString());
     EXPECT_FALSE(W().SlotReading[0].Valid);
+    // Half a millisecond over the PC limit: the box shows the value judged, 501 ms, in red.
+    procedures_->FreezePcTime(EncodeDate(2026, 12, 8) + EncodeTime(10, 0, 0, 505) + OneMs / 2);
+    W().ActBotCalcDif->trigger();
+    EXPECT_EQ("00h 00m 00s 501ms", W().EdtDeltaTimePcDecoder->text().toStdString());
+    EXPECT_EQ(ColorRed, W().EdtDeltaTimePcDecoder->Color());
 
     // Nothing read at all: red lamp, idle text, the value boxes keep their texts.
     procedures_->ClearReadings(true);

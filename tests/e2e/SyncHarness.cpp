@@ -85,6 +85,7 @@ SyncHarness::SyncHarness(std::vector<sim::DecoderConfig> decoders, bool develope
     window_ = std::make_unique<TSincrovia>(services);
     TProcedureOptions options;
     options.settingsFolder = folder_.string();
+    options.onRoundEvaluated = [this](const RoundResult& round) { rounds_.push_back(round); };
     if (hook) options = hook(*window_, options);
     procedures_ = AttachProcedures(*window_, options);
     window_->SetStartupWarningEnabled(false);

@@ -81,6 +81,8 @@ public:
     std::vector<sim::ArrivalEntry> Frames(DecoderCommand command) const;
     /// The log of slot n as text.
     std::string Log(int slot) const;
+    /// Every round the procedures published, in order.
+    const std::vector<RoundResult>& Rounds() const { return rounds_; }
 
 private:
     RecordingDesktop desktop_;
@@ -89,6 +91,7 @@ private:
     std::unique_ptr<sim::Simulator> sim_;
     std::unique_ptr<TSincrovia> window_;
     TSincroviaProcedures* procedures_ = nullptr;
+    std::vector<RoundResult> rounds_;
 };
 
 /// Command code of a received frame (its second byte).

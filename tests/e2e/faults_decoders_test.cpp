@@ -1,7 +1,9 @@
 // Decoders that misbehave, end to end: one that hangs up in the middle of a procedure, one that
-// sends random bytes far beyond what a real line carries, one that never answers and one that
-// runs an old release. In each case the program must not crash, must not spin once things are
-// quiet, and must give its own reaction: a refusal box, a log line, a slot left empty.
+// sends random bytes far beyond what a real line carries, one that never answers, one that
+// runs an old release, and the table of decoders whose reading fails (hung up or silent after
+// the write, late, undecodable) or that get a procedure twice. In each case the program must
+// not crash, must not spin once things are quiet, and must give its own reaction: a refusal
+// box, a log line, a red lamp with "no reply" in the slot; never a green lamp.
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTimer>
@@ -66,11 +68,12 @@ TEST(FaultDecoders, HangUpDuringTheSingleDecoderWrite) {
     ASSERT_TRUE(h.Sim().Stats(1).hungUp);
     ASSERT_EQ(1u, h.Frames(DecoderCommand::SetDateTime).size()) << "the write went out before the hang-up";
 
-    // The read-back reached only the decoder still there; slot 2 stays empty, and its log says
-    // what happened to the line.
+    // The read-back reached only the decoder still there; slot 2 has no reply, the verdict is
+    // KO, and its log says what happened to the line.
     EXPECT_EQ(1u, h.Frames(DecoderCommand::ManualLap).size());
     EXPECT_FALSE(w.TimeBox(1)->text().isEmpty());
-    EXPECT_TRUE(w.TimeBox(2)->text().isEmpty());
+    EXPECT_EQ(NoReplyText, w.TimeBox(2)->text().toStdString());
+    EXPECT_EQ("Synchronization KO", w.LblSyncResult->text().toStdString());
     EXPECT_NE(std::string::npos, h.Log(2).find(" Text: ")) << h.Log(2);
     EXPECT_FALSE(w.FBusy);
 
@@ -164,12 +167,14 @@ TEST(FaultDecoders, SilentDecoderBlocksTheClockProceduresButNotTheReading) {
     EXPECT_TRUE(AnyBoxContains(h.Boxes(), kRefusal)) << BoxesText(h.Boxes());
     EXPECT_TRUE(h.Frames(DecoderCommand::SetDateTime).empty());
 
-    // A reading goes out to both; only the decoder that answers fills its slot.
+    // A reading goes out to both; only the decoder that answers fills its slot, and the one
+    // that does not makes the verdict KO.
     ASSERT_TRUE(h.Click(w.SpBtReadDtAndTm));
     ASSERT_TRUE(h.WaitIdle(kReadTimeoutMs));
     EXPECT_EQ(2u, h.Frames(DecoderCommand::ManualLap).size());
     EXPECT_FALSE(w.TimeBox(1)->text().isEmpty());
-    EXPECT_TRUE(w.TimeBox(2)->text().isEmpty());
+    EXPECT_EQ(NoReplyText, w.TimeBox(2)->text().toStdString());
+    EXPECT_EQ("Synchronization KO", w.LblSyncResult->text().toStdString());
     EXPECT_FALSE(w.FBusy);
     EXPECT_LT(CpuOverQuietSecond(), kQuietCpuSecondsBound);
 }
@@ -205,6 +210,130 @@ TEST(FaultDecoders, OldReleaseRefusesEveryClockProcedureWithTheBox) {
     }
     EXPECT_EQ(ColorRed, w.FirmwareLabel(1)->Color());
     EXPECT_LT(CpuOverQuietSecond(), kQuietCpuSecondsBound);
+}
+
+/// A user who leaves the decoding-error box open for a while: the event loop runs meanwhile
+/// (replies, timer steps), and the lamp is noted as it is when the box is answered.
+class LingeringDesktop : public RecordingDesktop {
+public:
+    LingeringDesktop(SyncHarness& h, int openMs) : h_(h), openMs_(openMs) {}
+    MsgAnswer MessageBox(const std::string& caption, const std::string& text, MsgIcon icon, MsgButtons buttons,
+                         MsgAnswer defaultAnswer) override {
+        if (text.find("Error in Decod data RX from Decoder: ") != std::string::npos) {
+            h_.PumpFor(openMs_);
+            lampWhenAnswered_ = h_.Window().LblSyncResult->text().toStdString();
+        }
+        return RecordingDesktop::MessageBox(caption, text, icon, buttons, defaultAnswer);
+    }
+    std::string lampWhenAnswered_;
+
+private:
+    SyncHarness& h_;
+    int openMs_;
+};
+
+TEST(FaultDecoders, AFailedReadingNeverGivesAGreenLampAndEachPressCountsOnce) {
+    // PIT OUT (slot 2) misbehaves; the other three are healthy and agree.
+    constexpr int kLateReplyMs = 600;
+    constexpr int64_t kFarOffMs = 5000;
+    constexpr int kBoxOpenMs = 1500;
+    // The read-back comes 3500 ms after the (only) reset; a second press that does not restart
+    // the countdown brings it 1.5 s after. The bound leaves room for a loaded machine.
+    constexpr int kResetToReadMs = 3000;
+    enum class Press { Read, Sync, ResetGps };
+    using S = ReadingStatus;
+    const struct Row {
+        const char* legend;
+        void (*misbehave)(sim::DecoderConfig&);
+        Press press;
+        bool twice;          // a second press queued behind the first (double click)
+        const char* lamp;    // at the end
+        const char* slot2;   // time box of slot 2 at the end (nullptr: a time)
+        std::size_t writes, resets, reads, gpsResets;  // frames the decoders received
+        std::size_t rounds;  // rounds published
+        S status2;           // slot 2 in the published round
+        bool refusedAfter;   // the clock procedures refuse until the ports are reopened
+    } rows[] = {
+        {"line hung up right after the write", [](sim::DecoderConfig& d) { d.afterSet = sim::AfterSet::Hangup; },
+         Press::Sync, false, "Synchronization KO", NoReplyText, 4, 3, 3, 0, 1, S::NoReply, true},
+        {"silent after the write", [](sim::DecoderConfig& d) { d.afterSet = sim::AfterSet::Silent; }, Press::Sync,
+         false, "Synchronization KO", NoReplyText, 4, 4, 4, 0, 1, S::NoReply, true},
+        {"reply 600 ms late, clock 5 s off",
+         [](sim::DecoderConfig& d) {
+             d.latencyMs = kLateReplyMs;
+             d.offsetMs = kFarOffMs;
+         },
+         Press::Read, false, "Synchronization KO", NoReplyText, 0, 0, 4, 0, 1, S::NoReply, true},
+        {"undecodable reply, its box left open past the wait", [](sim::DecoderConfig& d) { d.badClock = true; },
+         Press::Read, false, "Synchronization KO", BadReplyText, 0, 0, 4, 0, 1, S::BadReply, false},
+        {"3-Synchro Date and Time pressed twice", [](sim::DecoderConfig&) {}, Press::Sync, true,
+         "Synchronization OK", nullptr, 4, 4, 4, 0, 1, S::Ok, false},
+        {"Reset GPS pressed twice", [](sim::DecoderConfig&) {}, Press::ResetGps, true, "Synchronization Result",
+         "", 0, 0, 0, 4, 0, S::Closed, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.legend);
+        std::vector<sim::DecoderConfig> decoders{Decoder("PITIN", 0), Decoder("PITOUT", 0), Decoder("START", 0),
+                                                 Decoder("T1", 0)};
+        row.misbehave(decoders[1]);
+        SyncHarness h(decoders);
+        TSincrovia& w = h.Window();
+        OpenAllOrFail(h);
+        LingeringDesktop lingering(h, kBoxOpenMs);
+        SetDesktop(&lingering);
+        QAbstractButton* button = row.press == Press::Read   ? static_cast<QAbstractButton*>(w.SpBtReadDtAndTm)
+                                  : row.press == Press::Sync ? w.SpBtWriteDtAndTm
+                                                             : w.BtSendCmd55;
+        if (row.twice) QMetaObject::invokeMethod(button, [button] { button->click(); }, Qt::QueuedConnection);
+        ASSERT_TRUE(h.Click(button));
+        ASSERT_TRUE(h.WaitIdle(kProcedureTimeoutMs));
+        h.PumpFor(kLateReplyMs + 400);  // late replies and queued presses have their chance
+        SetDesktop(&h.Boxes());
+
+        EXPECT_EQ(row.lamp, w.LblSyncResult->text().toStdString());
+        if (!lingering.lampWhenAnswered_.empty()) {
+            EXPECT_EQ(row.lamp, lingering.lampWhenAnswered_);
+        }
+        if (row.slot2 != nullptr) {
+            EXPECT_EQ(row.slot2, w.TimeBox(2)->text().toStdString());
+        }
+        if (row.slot2 != nullptr && *row.slot2 != '\0') {
+            EXPECT_EQ("", w.DateBox(2)->text().toStdString());
+        }
+        EXPECT_EQ(row.writes, h.Frames(DecoderCommand::SetDateTime).size());
+        EXPECT_EQ(row.resets, h.Frames(DecoderCommand::ResetTimer).size());
+        EXPECT_EQ(row.reads, h.Frames(DecoderCommand::ManualLap).size());
+        EXPECT_EQ(row.gpsResets, h.Frames(DecoderCommand::ResetGps).size());
+        if (row.resets > 0 && row.reads > 0) {
+            EXPECT_GE((h.Frames(DecoderCommand::ManualLap).front().unixUs -
+                       h.Frames(DecoderCommand::ResetTimer).back().unixUs) / 1000,
+                      kResetToReadMs);
+        }
+        EXPECT_EQ(row.rounds, h.Rounds().size());
+        if (!h.Rounds().empty()) {
+            const RoundResult& round = h.Rounds().back();
+            EXPECT_EQ(row.lamp, round.verdict);
+            EXPECT_EQ(row.status2, round.readings[1].status);
+            EXPECT_EQ(ReadingStatus::Ok, round.readings[0].status);
+            if (row.status2 != S::Ok) {
+                EXPECT_NE(std::string::npos, round.reason.find("Decoder PIT OUT (PITOUT)"));
+            }
+        }
+        if (row.status2 == S::NoReply) {
+            EXPECT_NE(std::string::npos, h.Log(2).find("Decoder PIT OUT (PITOUT): no reply to the clock request"));
+        }
+        if (!row.refusedAfter) continue;
+        EXPECT_EQ(ColorBlack, w.FirmwareLabel(2)->Color());
+        for (QAbstractButton* again : {static_cast<QAbstractButton*>(w.SpBtWriteDtAndTm),
+                                       static_cast<QAbstractButton*>(w.SetTimeButton(2))}) {
+            h.Boxes().Clear();
+            EXPECT_TRUE(h.Click(again));
+            EXPECT_TRUE(AnyBoxContains(h.Boxes(), kRefusal)) << again->text().toStdString();
+            EXPECT_FALSE(w.ThreadedTimer1.Enabled());
+            ASSERT_TRUE(h.WaitIdle(kProcedureTimeoutMs));
+        }
+        EXPECT_EQ(row.writes, h.Frames(DecoderCommand::SetDateTime).size());
+    }
 }
 
 }  // namespace

@@ -207,8 +207,10 @@ TEST(SyncProcedure, SynchronisationWritesAtMillisecond500AndEndsGreen) {
     const int64_t toReset = MsBetween(writes.front(), resets.front());
     EXPECT_GE(toReset, 1990);
     EXPECT_LE(toReset, 3000);
+    // 3500 ms; the simulator may stamp the reset late on a loaded machine, so the bound only
+    // tells a read-back after the full wait from one that came seconds early.
     const int64_t toRead = MsBetween(resets.front(), laps.front());
-    EXPECT_GE(toRead, 3490);
+    EXPECT_GE(toRead, 3000);
     EXPECT_LE(toRead, 5000);
 
     EXPECT_EQ("Synchronization OK", w.LblSyncResult->text().toStdString());
@@ -337,10 +339,12 @@ TEST(SyncFailure, DecoderHangingUpMidProcedure) {
     ASSERT_TRUE(h.WaitIdle(kSyncTimeoutMs));
     ASSERT_TRUE(h.Sim().Stats(1).hungUp);
 
-    // Only the decoder still there was read; the program goes on and says why in the log.
+    // Only the decoder still there was read: its lost slot makes the verdict KO, and the log
+    // says why.
     EXPECT_EQ(1u, h.Frames(DecoderCommand::ManualLap).size());
     EXPECT_FALSE(w.TimeBox(1)->text().isEmpty());
-    EXPECT_TRUE(w.TimeBox(2)->text().isEmpty());
+    EXPECT_EQ(NoReplyText, w.TimeBox(2)->text().toStdString());
+    EXPECT_EQ("Synchronization KO", w.LblSyncResult->text().toStdString());
     EXPECT_NE(std::string::npos, h.Log(2).substr(logBefore).find(" Text: ")) << h.Log(2).substr(logBefore);
 
     ASSERT_TRUE(h.Click(w.SpButComClose));

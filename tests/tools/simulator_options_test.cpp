@@ -22,6 +22,8 @@ void ExpectSameConfig(const DecoderConfig& want, const DecoderConfig& got) {
     EXPECT_DOUBLE_EQ(want.garbagePerSecond, got.garbagePerSecond);
     EXPECT_DOUBLE_EQ(want.hangupSeconds, got.hangupSeconds);
     EXPECT_EQ(want.gps, got.gps);
+    EXPECT_EQ(want.afterSet, got.afterSet);
+    EXPECT_EQ(want.badClock, got.badClock);
 }
 
 struct DecoderArgCase {
@@ -55,6 +57,11 @@ TEST(SimulatorOptions, DecoderArgument) {
              c.gps = true;
          },
          "X-1", ""},
+        {"silent after a clock write, clock replies undecodable", "A:after_set=silent,bad_clock=1", true,
+         [](DecoderConfig& c) { c.afterSet = AfterSet::Silent; c.badClock = true; }, "A", ""},
+        {"hangs up after a clock write", "A:after_set=hangup", true,
+         [](DecoderConfig& c) { c.afterSet = AfterSet::Hangup; }, "A", ""},
+        {"unknown behaviour after a write", "A:after_set=sleep", false, nullptr, "", "for after_set"},
         {"17-character firmware fits the short record", "A:firmware=12345678901234567", true,
          [](DecoderConfig& c) { c.firmware = "12345678901234567"; }, "A", ""},
         {"19-character firmware fits only the long record", "A:long=1,firmware=1234567890123456789",

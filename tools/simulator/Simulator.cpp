@@ -36,6 +36,7 @@ constexpr uint32_t kLastRoamingTransponder = 1005;
 constexpr int kMinValueV = 80, kMaxValueV = 220;  // plausible signal strength
 constexpr int kMinValueW = 5, kMaxValueW = 60;    // plausible hit count
 constexpr mode_t kFolderMode = 0700;
+constexpr int kImpossibleMonth = 13;  // bad_clock: a month no decoder can mean
 
 int64_t MonoNowUs() {
     timespec ts{};
@@ -94,6 +95,10 @@ struct Simulator::Decoder {
     int64_t nextGarbageMonoUs = kNever;
     int64_t hangupMonoUs = kNever;
     double garbageCarry = 0.0;
+    bool mutedBySet = false;  // after_set=silent and the clock was written
+
+    /// Whether the decoder answers now.
+    bool Answers() const { return !config.silent && !mutedBySet; }
 };
 
 std::string FormatArrivalLine(const ArrivalEntry& entry) {
@@ -241,6 +246,7 @@ bool Simulator::Start(std::string& error) {
         }
         d.clock = DecoderClock(pc, d.config.offsetMs, d.config.driftPpm);
         d.stats = DecoderStats{};
+        d.mutedBySet = false;
         d.reader = FrameReader{};
         if (d.config.passagesPerMinute > 0.0)
             d.nextPassageMonoUs =
@@ -349,7 +355,7 @@ void Simulator::SendPassage(Decoder& d, uint8_t readerId, uint32_t transponder, 
     PassageFields p;
     p.readerId = readerId;
     p.year = f.year;
-    p.month = f.month;
+    p.month = d.config.badClock ? kImpossibleMonth : f.month;
     p.day = f.day;
     p.hour = f.hour;
     p.minute = f.minute;
@@ -373,7 +379,7 @@ void Simulator::HandleFrame(Decoder& d, const CommandFrame& frame, int64_t arriv
     switch (frame.code) {
         case kCmdFirmware:
             ++d.stats.firmwareRequests;
-            if (!d.config.silent)
+            if (d.Answers())
                 Queue(d, BuildFirmwareRecord(frame.readerId, d.config.firmware, d.config.longFirmware),
                       due);
             break;
@@ -389,6 +395,9 @@ void Simulator::HandleFrame(Decoder& d, const CommandFrame& frame, int64_t arriv
             d.clock.SetAt(arrivalPcUs, *second + kWrittenMillisecondUs);
             ++d.stats.clockSets;
             Report(name + ": clock set");
+            if (d.config.afterSet == AfterSet::Silent) d.mutedBySet = true;
+            // The timers close the line in this same pass of the loop.
+            if (d.config.afterSet == AfterSet::Hangup) d.hangupMonoUs = arrivalMono;
             break;
         }
         case kCmdResetTimer:
@@ -398,7 +407,7 @@ void Simulator::HandleFrame(Decoder& d, const CommandFrame& frame, int64_t arriv
             break;
         case kCmdManualLap:
             ++d.stats.manualLaps;
-            if (!d.config.silent) {
+            if (d.Answers()) {
                 SendPassage(d, frame.readerId, d.config.transponder, arrivalPcUs, due);
                 ++d.stats.passagesSent;
             }
@@ -469,7 +478,7 @@ void Simulator::RunTimers(int64_t nowMonoUs) {
             continue;
         }
         if (nowMonoUs >= d.nextPassageMonoUs) {
-            if (!d.config.silent) {
+            if (d.Answers()) {
                 const uint32_t transponder = std::uniform_int_distribution(
                     kFirstRoamingTransponder, kLastRoamingTransponder)(random_);
                 SendPassage(d, d.lastReaderId, transponder, PcNowUs(), nowMonoUs);
@@ -484,7 +493,7 @@ void Simulator::RunTimers(int64_t nowMonoUs) {
                               static_cast<double>(kUsPerSecond);
             const auto count = static_cast<std::size_t>(d.garbageCarry);
             d.garbageCarry -= static_cast<double>(count);
-            if (!d.config.silent && count > 0) {
+            if (d.Answers() && count > 0) {
                 ByteString noise(count, '\0');
                 std::uniform_int_distribution<int> byte(0, UCHAR_MAX);
                 for (char& c : noise) c = static_cast<char>(byte(random_));

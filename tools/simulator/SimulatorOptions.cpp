@@ -103,6 +103,18 @@ std::string ApplyKey(std::string_view key, std::string_view value, DecoderConfig
     } else if (key == "gps") {
         if (!ParseFlag(value, flag)) return bad("0 or 1");
         config.gps = flag;
+    } else if (key == "after_set") {
+        if (value == "answer")
+            config.afterSet = AfterSet::Answer;
+        else if (value == "silent")
+            config.afterSet = AfterSet::Silent;
+        else if (value == "hangup")
+            config.afterSet = AfterSet::Hangup;
+        else
+            return bad("answer, silent or hangup");
+    } else if (key == "bad_clock") {
+        if (!ParseFlag(value, flag)) return bad("0 or 1");
+        config.badClock = flag;
     } else {
         return "unknown key '" + std::string(key) + "'";
     }
@@ -256,6 +268,9 @@ Keys per decoder (after NAME:, separated by commas):
   garbage=N        random bytes sent per second (default 0)
   hangup=S         after S seconds close the line and remove the link (default 0: never)
   gps=0|1          1: after Cmd 55 offset and drift become 0 (default 0)
+  after_set=WHAT   after a Cmd 03: answer (default), silent (answers nothing any
+                   more) or hangup (closes the line right after it)
+  bad_clock=0|1    1: passages carry month 13, a date no decoder can mean (default 0)
   baud=N           line speed, 8N1: a frame is taken (and logged) once its last byte would
                    have arrived, and a reply's last byte leaves that much after its first
                    (default 115200; 0: no byte time)

@@ -20,6 +20,13 @@ inline constexpr std::string_view kDefaultFirmware = "6.33.1";
 /// crossed it.
 inline constexpr uint32_t kDefaultLineBaud = 115200;
 
+/// What a decoder does once its clock has been written (Cmd 03).
+enum class AfterSet {
+    Answer,  ///< goes on answering
+    Silent,  ///< answers nothing any more (frames are still logged and applied)
+    Hangup,  ///< closes its line right after the write
+};
+
 /// Behaviour of one simulated decoder.
 struct DecoderConfig {
     std::string name;                          ///< virtual port name (the link's file name)
@@ -35,6 +42,8 @@ struct DecoderConfig {
     double garbagePerSecond = 0.0;             ///< random bytes sent per second
     double hangupSeconds = 0.0;                ///< close the line after this long (0: never)
     bool gps = false;                          ///< a GPS reset makes the clock follow true time
+    AfterSet afterSet = AfterSet::Answer;      ///< behaviour after a clock write
+    bool badClock = false;                     ///< passages carry month 13 (cannot be decoded)
     uint32_t baud = kDefaultLineBaud;          ///< line speed for the frames' byte time (0: none)
 };
 
