@@ -396,8 +396,9 @@ void THistoryTab::WatchTick() {
     w_.UpdateActions();
     TSincroviaProcedures* procedures = ActiveProcedures();
     if (procedures == nullptr || !w_.ActBot2ReadDateAndTime->isEnabled()) return;
+    procedures->SetNextReadKind(RoundKind::Check);
     w_.ActBot2ReadDateAndTime->trigger();
-    procedures->SetRoundKind(RoundKind::Check);
+    procedures->SetNextReadKind(RoundKind::Read);  // a press the guard refused takes nothing
 }
 
 void THistoryTab::ChooseReportFile() {
@@ -477,7 +478,8 @@ bool THistoryTab::ExportReport(const QDate& day, const QString& pdfPath, const Q
 }
 
 TProcedureOptions AttachHistory(TSincrovia& window, TProcedureOptions options, std::string storePath) {
-    if (storePath.empty()) storePath = DataFolder() + history::kStoreFileName;
+    if (storePath.empty())
+        storePath = (options.settingsFolder.empty() ? DataFolder() : options.settingsFolder + "/") + history::kStoreFileName;
     auto* tab = new THistoryTab(window, storePath);
     window.PgctrlMultiSync->addTab(tab, HistoryTabCaption);
     QPointer<THistoryTab> alive(tab);

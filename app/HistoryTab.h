@@ -106,8 +106,8 @@ private:
     bool stale_ = true;  // the plot and the table wait for the tab to be shown
 };
 
-/// Adds the "History" tab to `window` with its store (`storePath`, or Sincrovia.db in the
-/// program's data folder, see DataFolder(), when empty) and returns `options` with
+/// Adds the "History" tab to `window` with its store (`storePath`; when empty, Sincrovia.db
+/// beside "MemCom.set" if the options name its folder, else in DataFolder()) and returns `options` with
 /// onRoundEvaluated feeding the tab (after whatever it did before).
 TProcedureOptions AttachHistory(TSincrovia& window, TProcedureOptions options = {}, std::string storePath = {});
 

@@ -126,8 +126,9 @@ public:
     void ActBotCalcDifExecute();
     /// "2-Read Date and Time".
     void ActBot2ReadDateAndTimeExecute();
-    /// Names what started the round being read (the watch marks its reads as checks).
-    void SetRoundKind(RoundKind kind) { roundKind_ = kind; }
+    /// What the next "2-Read Date and Time" is for (the watch marks its reads as checks); the
+    /// read takes it and the kind after it is a plain read again.
+    void SetNextReadKind(RoundKind kind) { nextReadKind_ = kind; }
     /// The threshold list changed.
     void ThresholdChanged(const QString& text);
     /// A mouse press on the lamp (the unlock gesture toggles the two radio buttons).
@@ -206,6 +207,7 @@ private:
     int deliveryDepth_ = 0;     // receive callbacks running (a close waits for them to end)
     bool closeDeferred_ = false;
     RoundKind roundKind_ = RoundKind::Read;  // what the next round read is for
+    RoundKind nextReadKind_ = RoundKind::Read;  // the kind "2-Read Date and Time" reads as
     RoundBook round_;  // the round being read or last judged
 };
 

@@ -143,7 +143,8 @@ void TSincroviaProcedures::ActBotCalcDifExecute() {
 void TSincroviaProcedures::ActBot2ReadDateAndTimeExecute() {
     ClearReadings(true);
     ShowSyncResult(srIdle);
-    roundKind_ = RoundKind::Read;
+    roundKind_ = nextReadKind_;
+    nextReadKind_ = RoundKind::Read;
     SendReadDateTimeAll(Now());
     w_.ThreadedTimer1.SetInterval(StepFinishQuickRead);
     w_.ThreadedTimer1.SetEnabled(true);

@@ -45,6 +45,9 @@ constexpr int kScreenshotSettleMs = 1200;
 constexpr char kOpenPortsSwitch[] = "--open-ports";
 constexpr char kReportShownSwitch[] = "--report-shown";
 
+/// The history store: beside the program, or in the user's data folder for an installed one.
+std::string HistoryStorePath() { return sincrovia::DataFolder() + sincrovia::history::kStoreFileName; }
+
 /// Prints "shown SECONDS" on the monotonic clock once the first paint of the watched window
 /// has finished (the print is queued behind the paint event).
 class FirstPaintReporter : public QObject {
@@ -127,7 +130,7 @@ int RunUnattended(const std::vector<std::string>& args, const sincrovia::TStartu
             status = run.Refuse("the Sincrovia window is already running");
         } else {
             sincrovia::TSincrovia window(services);
-            sincrovia::TSincroviaProcedures* procedures = sincrovia::AttachProcedures(window, run.Hook(sincrovia::AttachHistory(window, options)));
+            sincrovia::TSincroviaProcedures* procedures = sincrovia::AttachProcedures(window, run.Hook(sincrovia::AttachHistory(window, options, HistoryStorePath())));
             window.show();
             status = run.Run(window, *procedures);
         }
@@ -172,7 +175,7 @@ int main(int argc, char* argv[]) {
     sincrovia::SingleInstanceGuard guard;
     if (!screenshotFile.isEmpty() || sincrovia::PassSingleInstanceCheck(guard, services.IsDeveloperWorkstation)) {
         sincrovia::TSincrovia window(services);
-        sincrovia::AttachProcedures(window, sincrovia::AttachHistory(window, options));
+        sincrovia::AttachProcedures(window, sincrovia::AttachHistory(window, options, HistoryStorePath()));
         if (!screenshotFile.isEmpty()) {
             exitCode = SaveScreenshot(window, screenshotFile);
         } else {
