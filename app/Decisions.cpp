@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <cstdlib>
 
 #include "decoder_link/LinkSettings.h"
 #include "util/RegExExtractString.h"
@@ -17,6 +18,13 @@ constexpr int kMsPerSecond = 1000;
 constexpr double kUsPerMs = 1000.0;
 constexpr double kHalf = 0.5;
 constexpr int64_t kWholeMsPerDay = 86'400'000;
+constexpr int64_t kUsPerMsWhole = 1000;
+
+/// Microseconds as milliseconds with one decimal: "23.4", "-0.1".
+std::string MsText(int64_t us) {
+    const int64_t tenths = (std::llabs(us) + kUsPerMsWhole / 20) / (kUsPerMsWhole / 10);
+    return (us < 0 && tenths > 0 ? "-" : "") + std::to_string(tenths / 10) + "." + std::to_string(tenths % 10);
+}
 /// A difference below a day: hours, minutes, seconds and milliseconds.
 constexpr char kDifferencePattern[] = "hh\"h \"nn\"m \"ss\"s \"zzz\"ms\"";
 constexpr char kLineEnd[] = "\r\n";
@@ -195,6 +203,18 @@ bool IsFailedReading(ReadingStatus status) {
     return status == ReadingStatus::NoReply || status == ReadingStatus::BadReply || status == ReadingStatus::Late;
 }
 
+/// The counted slot (index) whose round trip exceeds the threshold most, or -1.
+int SlowestCountedSlot(const SpreadInput& in, const std::optional<int64_t>& thresholdMs) {
+    if (!thresholdMs) return -1;
+    int slowest = -1;
+    for (std::size_t i = 0; i < in.roundTripUs.size(); ++i) {
+        if (in.status[i] != ReadingStatus::Ok || in.roundTripUs[i] <= *thresholdMs * kUsPerMsWhole) continue;
+        if (slowest < 0 || in.roundTripUs[i] > in.roundTripUs[static_cast<std::size_t>(slowest)])
+            slowest = static_cast<int>(i);
+    }
+    return slowest;
+}
+
 SpreadVerdict EvaluateSpreadDecision(const SpreadInput& in) {
     SpreadVerdict v;
     // Largest pairwise difference of the valid readings.
@@ -244,6 +264,12 @@ SpreadVerdict EvaluateSpreadDecision(const SpreadInput& in) {
             v.result = srWarning;
         }
     }
+    // A reading whose reply took longer than the threshold cannot show that the decoders agree
+    // within it, and a stepped PC clock makes the comparison with it meaningless.
+    if (v.result == srOK && (SlowestCountedSlot(in, threshold) >= 0 || in.pcClockStepped)) {
+        v.lamp = LampColor::Yellow;
+        v.result = srWarning;
+    }
     return v;
 }
 
@@ -285,11 +311,33 @@ std::string VerdictReason(const SpreadInput& in, const SpreadVerdict& v,
     if (v.result == srIdle) return "no clock was read";
     const std::optional<int64_t> threshold = ThresholdMs(in.threshold);
     if (!threshold) return "the threshold '" + in.threshold + "' is no number";
+    if (v.result == srWarning && v.pcWithinLimit) {
+        if (const int slow = SlowestCountedSlot(in, threshold); slow >= 0)
+            return labels[static_cast<std::size_t>(slow)] + ": its reply took " +
+                   MsText(in.roundTripUs[static_cast<std::size_t>(slow)]) + " ms, more than the threshold of " +
+                   std::to_string(*threshold) + " ms";
+        if (in.pcClockStepped) return in.pcClockStepText + ", after the last synchronisation";
+    }
     if (v.result == srKO)
         return "spread between decoders " + std::to_string(v.maxDiffMs) + " ms, not below the threshold of " +
                std::to_string(*threshold) + " ms";
     return "PC differs from the decoders' mean by " + std::to_string(v.pcDiffMs) + " ms, above the limit of " +
            std::to_string(*threshold * in.factor) + " ms";
+}
+
+ReadingTiming TimeReading(int64_t requestUnixUs, int64_t arrivalUnixUs, int64_t decoderUnixUs, int64_t requestLineUs,
+                          int64_t replyLineUs) {
+    ReadingTiming t;
+    t.roundTripUs = arrivalUnixUs - requestUnixUs;
+    t.offsetUs = decoderUnixUs - (requestUnixUs + requestLineUs);
+    t.uncertaintyUs = std::max<int64_t>(0, t.roundTripUs - requestLineUs - replyLineUs);
+    return t;
+}
+
+std::string ReadingTimingText(const ReadingTiming& timing) {
+    const std::string offset = MsText(timing.offsetUs);
+    return "round trip " + MsText(timing.roundTripUs) + " ms, offset to PC " + (timing.offsetUs >= 0 ? "+" : "") +
+           offset + " ms +/- " + MsText(timing.uncertaintyUs) + " ms";
 }
 
 void RoundBook::Open(RoundKind what, int64_t startUs, const std::array<bool, kDecisionSlots>& asked,
@@ -304,6 +352,9 @@ void RoundBook::Open(RoundKind what, int64_t startUs, const std::array<bool, kDe
         staleSeen[i] = false;
         time[i] = 0;
         detail[i].clear();
+        requestUs[i] = 0;
+        arrivalUs[i] = 0;
+        timing[i] = ReadingTiming{};
         if (asked[i]) requests[i].push_back(nowMs);
     }
 }
@@ -359,6 +410,9 @@ void RoundBook::Clear() {
     staleSeen.fill(false);
     time.fill(0);
     for (std::string& d : detail) d.clear();
+    requestUs.fill(0);
+    arrivalUs.fill(0);
+    timing.fill(ReadingTiming{});
 }
 
 void RoundBook::ForgetRequests() {

@@ -139,6 +139,14 @@ struct SpreadInput {
     std::string threshold;                                ///< the threshold text (ms)
     bool allTimeBoxesEmpty = true;                        ///< no slot shows a time
     int factor = 10;                                      ///< PC limit = threshold x factor
+    /// Round trip of each slot's reading (request written to reply arrived), µs; 0 unknown.
+    /// A counted reading whose reply took longer than the threshold says too little: the
+    /// verdict cannot be OK.
+    std::array<int64_t, kDecisionSlots> roundTripUs{};
+    /// The PC clock stepped since the last synchronisation: the verdict cannot be OK.
+    bool pcClockStepped = false;
+    /// The memo text of that step ("PC clock stepped +1.204 s at 14:03:11"), for the reason.
+    std::string pcClockStepText;
 };
 
 /// What the evaluation decides.
@@ -167,6 +175,24 @@ struct SpreadVerdict {
 /// up), so the colour always agrees with the number. A threshold that is no number gives KO
 /// and fails the PC check.
 SpreadVerdict EvaluateSpreadDecision(const SpreadInput& input);
+
+/// What one reading tells about its decoder's clock, from the PC instants around it.
+struct ReadingTiming {
+    int64_t roundTripUs = 0;    ///< reply's last byte arrived minus request written
+    int64_t offsetUs = 0;       ///< decoder clock minus PC clock when the decoder stamped it
+    int64_t uncertaintyUs = 0;  ///< how far off that offset may be (never negative)
+};
+
+/// The timing of a reading. The decoder stamps the lap when the request's last byte reaches
+/// it, `requestLineUs` after the request was written at `requestUnixUs`; its reply's last byte
+/// arrives at `arrivalUnixUs`, `replyLineUs` after the reply started. What the round trip
+/// holds beyond the two frames' line times is where the stamp may lie: the uncertainty.
+/// `decoderUnixUs` is the decoder's time on the same scale as the PC instants.
+ReadingTiming TimeReading(int64_t requestUnixUs, int64_t arrivalUnixUs, int64_t decoderUnixUs, int64_t requestLineUs,
+                          int64_t replyLineUs);
+
+/// The memo text of a timed reading: "round trip 23.4 ms, offset to PC +1700.2 ms +/- 19.1 ms".
+std::string ReadingTimingText(const ReadingTiming& timing);
 
 /// Whether a slot's part in a round keeps the verdict from being OK.
 bool IsFailedReading(ReadingStatus status);
@@ -210,6 +236,9 @@ struct RoundBook {
     std::array<bool, kDecisionSlots> staleSeen{};        ///< a late reply came while awaited
     std::array<TDateTime, kDecisionSlots> time{};        ///< the decoded reading (status Ok)
     std::array<std::string, kDecisionSlots> detail{};    ///< why a reply did not decode
+    std::array<int64_t, kDecisionSlots> requestUs{};     ///< PC instant (Unix µs) the request was written, 0 unknown
+    std::array<int64_t, kDecisionSlots> arrivalUs{};     ///< PC instant (Unix µs) the reply arrived, 0 unknown
+    std::array<ReadingTiming, kDecisionSlots> timing{};  ///< what the reading tells (status Ok with both instants)
     /// Per slot: instants (ms of a steady clock) of clock requests not answered yet, oldest first.
     std::array<std::vector<int64_t>, kDecisionSlots> requests{};
 

@@ -55,16 +55,10 @@ constexpr int kReportImageHeight = 600;
 constexpr int kPdfResolution = 150;
 constexpr char kTimeOfDay[] = "hh:mm:ss";
 constexpr char kReportImageName[] = "history://plot.png";
-/// Kept in the rounds' pc_clock_status until the PC clock is probed.
+/// The report's PC clock status when no round of the day recorded one.
 constexpr char kClockUnknown[] = "unknown";
 
 enum TableColumn { ColTime, ColKind, ColVerdict, ColSpread, ColRoundTrip, ColCount };
-
-int64_t SystemNowUs() {
-    return std::chrono::duration_cast<std::chrono::microseconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
 
 QString LocalTime(int64_t unixUs, const char* pattern = kTimeOfDay) {
     return QDateTime::fromMSecsSinceEpoch(unixUs / kUsPerMsInt).toString(pattern);
@@ -106,6 +100,7 @@ history::StoredRound ToStoredRound(const RoundResult& round) {
     if (ok) s.thresholdMs = threshold;
     s.verdict = round.verdict;
     s.reason = round.reason;
+    s.pcClockStatus = round.pcClock;
     for (int slot = 1; slot <= kRoundSlots; ++slot) {
         const RoundReading& r = round.readings[static_cast<std::size_t>(slot - 1)];
         if (r.status == ReadingStatus::Closed) continue;
@@ -119,7 +114,10 @@ history::StoredRound ToStoredRound(const RoundResult& round) {
         if (x.requestUnixUs && x.arrivalUnixUs) x.roundTripUs = *x.arrivalUnixUs - *x.requestUnixUs;
         if (r.status == ReadingStatus::Ok && r.decoderTime != 0) {
             x.decoderTime = FormatDateTime("yyyy-mm-dd hh:nn:ss.zzz", r.decoderTime);
-            x.offsetUs = static_cast<int64_t>(std::llround((r.decoderTime - round.pcTimeOnRead) * kUsPerDay));
+            // Measured at the decoder's stamp when the reading was timed; else against the PC
+            // time frozen for the round.
+            x.offsetUs = r.offsetUs ? *r.offsetUs
+                                    : static_cast<int64_t>(std::llround((r.decoderTime - round.pcTimeOnRead) * kUsPerDay));
         }
         x.status = ReadingStatusName(r.status);
         s.readings.push_back(std::move(x));

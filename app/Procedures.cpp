@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <thread>
 
+#include "util/DesktopServices.h"
 #include "util/MainThread.h"
 
 namespace sincrovia {
@@ -43,12 +44,6 @@ constexpr int64_t kMsPerSecond = 1000;
 /// Longest sleep of a wait for one event; a wake-up timer ends it when nothing else comes.
 constexpr int kOneMessageWaitMs = 20;
 
-int64_t SystemNowUs() {
-    return std::chrono::duration_cast<std::chrono::microseconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
-
 int64_t FloorDiv(int64_t value, int64_t unit) {
     const int64_t q = value / unit;
     return (value % unit != 0 && value < 0) ? q - 1 : q;
@@ -59,6 +54,12 @@ int64_t ElapsedMs(std::chrono::steady_clock::time_point since) {
 }
 
 }  // namespace
+
+int64_t SystemNowUs() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
 
 int64_t SteadyNowMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
@@ -160,17 +161,22 @@ void TSincroviaProcedures::RestoreCursor() {
 
 // --- Commands to all decoders ----------------------------------------------------------------
 
-void TSincroviaProcedures::SendToAllLinks(const std::function<BuiltFrame(TTest&)>& build) {
+void TSincroviaProcedures::SendToAllLinks(const std::function<BuiltFrame(TTest&)>& build,
+                                          std::array<int64_t, SlotCount>* writtenUnixUs) {
     struct Outgoing {
+        std::size_t index;
         TTest* link;
         BuiltFrame frame;
     };
     std::vector<Outgoing> out;
-    for (int slot = 1; slot <= SlotCount; ++slot)
-        if (TTest* link = w_.DecoderLink[static_cast<std::size_t>(slot - 1)]) out.push_back({link, build(*link)});
+    for (std::size_t i = 0; i < w_.DecoderLink.size(); ++i)
+        if (TTest* link = w_.DecoderLink[i]) out.push_back({i, link, build(*link)});
     // The frames go out back to back, so the decoders hear them within microseconds of each
     // other; logging follows once all are on their way.
-    for (Outgoing& o : out) o.link->WriteFrame(o.frame.bytes);
+    for (Outgoing& o : out) {
+        o.link->WriteFrame(o.frame.bytes);
+        if (writtenUnixUs != nullptr) (*writtenUnixUs)[o.index] = SystemNowUs();
+    }
     for (Outgoing& o : out) o.link->LogSentFrame(o.frame.tag, o.frame.logLine);
 }
 
@@ -195,7 +201,8 @@ void TSincroviaProcedures::SendReadDateTimeAll(TDateTime t) {
     std::array<bool, SlotCount> asked{};
     for (std::size_t i = 0; i < asked.size(); ++i) asked[i] = w_.PortOpen[i];
     round_.Open(roundKind_, SystemNowUs(), asked, SteadyNowMs());
-    SendToAllLinks([t](TTest& link) { return BuildCommandFrame(DecoderCommand::ManualLap, link.Settings(), t); });
+    SendToAllLinks([t](TTest& link) { return BuildCommandFrame(DecoderCommand::ManualLap, link.Settings(), t); },
+                   &round_.requestUs);
 }
 
 void TSincroviaProcedures::SendResetGpsAll(TDateTime t) {
@@ -267,6 +274,7 @@ void TSincroviaProcedures::AbortProcedure() {
 
 void TSincroviaProcedures::ActBot3WriteDateAndTimeExecute() {
     if (!CheckDecodersReady()) return;
+    if (!ConfirmWriteAfterClockStep()) return;
     roundKind_ = RoundKind::Sync;
     ClearReadings(true);
     SetStaticTexts(kOffsetNamePart, "0", ColorWindow);
@@ -285,6 +293,17 @@ void TSincroviaProcedures::ActBot3WriteDateAndTimeExecute() {
     PumpMessages();
     w_.ThreadedTimer1.SetInterval(StepReadAfterWrite);
     w_.ThreadedTimer1.SetEnabled(true);
+}
+
+bool TSincroviaProcedures::ConfirmWriteAfterClockStep() {
+    // The decoders would take a PC time that has just jumped: written only when the user says
+    // so; the box's default (and an unattended run) keeps the decoders as they are.
+    const std::optional<ClockStep> step = w_.PcClockWatch->LastStep();
+    if (!step || !w_.PcClockWatch->SteppedRecently(SystemNowUs())) return true;
+    const std::string text = ClockStepText(*step) + ".\r\n\r\nThe decoders would take a time that has just jumped. " +
+                             "Write the PC time into the decoders anyway?";
+    return Desktop().MessageBox(ApplicationTitle, text, MsgIcon::Warning, MsgButtons::YesNo, MsgAnswer::No) ==
+           MsgAnswer::Yes;
 }
 
 void TSincroviaProcedures::AlignAndWrite() {
@@ -327,7 +346,8 @@ void TSincroviaProcedures::AlignAndWrite() {
     if (FloorDiv(nowMs, kMsPerSecond) != FloorDiv(planned, kMsPerSecond))
         for (Outgoing& o : out) o.bytes = frameAt(*o.link, nowMs).bytes;  // the spin overran its second
     for (Outgoing& o : out) o.link->WriteFrame(o.bytes);
-    if (options_.onSyncWrite) options_.onSyncWrite(nowUs - leadUs);
+    lastSyncUnixUs_ = nowUs - leadUs;
+    if (options_.onSyncWrite) options_.onSyncWrite(lastSyncUnixUs_);
     std::this_thread::sleep_for(kAfterWriteNap);
 
     for (Outgoing& o : out) {

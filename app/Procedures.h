@@ -194,11 +194,20 @@ private:
     void SaveComSelection(const std::array<std::string, SlotCount>& ports);
     void CloseAllLinksNow();
     /// Sends one frame per link back to back, then logs them: nothing slow between writes.
-    void SendToAllLinks(const std::function<BuiltFrame(TTest&)>& build);
+    /// With `writtenUnixUs`, each slot's entry receives the PC instant its frame was written.
+    void SendToAllLinks(const std::function<BuiltFrame(TTest&)>& build,
+                        std::array<int64_t, SlotCount>* writtenUnixUs = nullptr);
+    /// After a recent step of the PC clock, asks before writing it into the decoders; true to go on.
+    bool ConfirmWriteAfterClockStep();
     void AlignAndWrite();
     void WaitAfterWrite(std::chrono::steady_clock::time_point sentAt);
     TSlotReading& Reading(int slot);
     void Guarded(const std::function<void()>& fn);
+    /// Works out what the slot's reading tells (round trip, offset, uncertainty) and shows it
+    /// in the Time box's tooltip and the memo.
+    void ShowReadingTiming(int slot, TDateTime value);
+    /// How the memo names each slot: "Decoder PIT OUT (HID2)", index 0 = slot 1.
+    std::array<std::string, SlotCount> SlotLabels() const;
     /// Hands the round just judged to TProcedureOptions::onRoundEvaluated.
     void PublishRound(const SpreadInput& in, const SpreadVerdict& v);
 
@@ -209,10 +218,13 @@ private:
     RoundKind roundKind_ = RoundKind::Read;  // what the next round read is for
     RoundKind nextReadKind_ = RoundKind::Read;  // the kind "2-Read Date and Time" reads as
     RoundBook round_;  // the round being read or last judged
+    int64_t lastSyncUnixUs_ = 0;  // PC instant of the last synchronising write, 0 none yet
 };
 
 /// Milliseconds of the steady clock (for the age of clock requests).
 int64_t SteadyNowMs();
+/// The PC wall clock in Unix microseconds.
+int64_t SystemNowUs();
 
 /// Attaches the procedures to `window` (owned by it) and returns them.
 TSincroviaProcedures* AttachProcedures(TSincrovia& window, TProcedureOptions options = {});

@@ -2,6 +2,8 @@
 // firmware reply or a passage record that becomes the decoder's date and time.
 #include <QTimer>
 
+#include <cmath>
+
 #include "app/Procedures.h"
 #include "util/DesktopServices.h"
 
@@ -12,6 +14,7 @@ namespace {
 constexpr char kDecodeErrorPrefix[] = "Error in Decod data RX from Decoder: ";
 constexpr char kSplitErrorPrefix[] = "Error in Creating Decod data RX from Reader Kivo: ";
 constexpr char kStampSeparator[] = ";";
+constexpr double kUsPerDay = 86'400e6;
 constexpr char kLateReplyText[] = ": late reply, not counted in any verdict: ";
 
 TSincroviaProcedures* g_procedures = nullptr;
@@ -89,6 +92,7 @@ TDateTime TSincroviaProcedures::HandleReading(int slot, const ByteString& text) 
     // Whether this passage is the reply the round awaits is settled on arrival, before any box
     // can open and let the round be judged meanwhile.
     const bool answers = round_.Claim(slot, SteadyNowMs(), StaleRequestMs) == ReplyClaim::Answer;
+    if (answers && w_.DecoderLink[i] != nullptr) round_.arrivalUs[i] = w_.DecoderLink[i]->CurrentDelivery().arrivalUnixUs;
     TMemoLines* log = w_.MemoLines(slot);
     TDateTime value = 0;
     try {
@@ -123,8 +127,31 @@ TDateTime TSincroviaProcedures::HandleReading(int slot, const ByteString& text) 
     Reading(slot) = TSlotReading{value, true};
     w_.DateBox(slot)->setText(QString::fromStdString(Cp1252ToUtf8(FormatDateTime(DateBoxPattern, value))));
     w_.TimeBox(slot)->setText(QString::fromStdString(FormatDateTime(TimeBoxPattern, value)));
+    ShowReadingTiming(slot, value);
     EvaluateWhenComplete();
     return value;
+}
+
+void TSincroviaProcedures::ShowReadingTiming(int slot, TDateTime value) {
+    const auto i = static_cast<std::size_t>(slot - 1);
+    TTest* link = w_.DecoderLink[i];
+    const int64_t request = round_.requestUs[i];
+    const int64_t arrival = round_.arrivalUs[i];
+    if (link == nullptr || request == 0 || arrival == 0) {
+        w_.TimeBox(slot)->setToolTip("");
+        return;
+    }
+    // The decoder's time on the PC's scale: the PC instant its stamp would be taken at, moved
+    // by the difference between the two as date-time values (both local time).
+    const int64_t requestLineUs = TransmissionUs(kShortFrameLength, link->LineShape());
+    const int64_t replyLineUs = TransmissionUs(kPassageRecordLength, link->LineShape());
+    const int64_t stampUs = request + requestLineUs;
+    const TDateTime stampAt = UnixUsToDateTime(stampUs);
+    const auto decoderUs = stampUs + static_cast<int64_t>(std::llround((value - stampAt) * kUsPerDay));
+    round_.timing[i] = TimeReading(request, arrival, decoderUs, requestLineUs, replyLineUs);
+    const std::string text = ReadingTimingText(round_.timing[i]);
+    w_.TimeBox(slot)->setToolTip(QString::fromStdString(text));
+    w_.MemoLines(slot)->AddLine(LogStamp(Now()) + SlotLabel(slot) + ": " + text);
 }
 
 TSlotReading& TSincroviaProcedures::Reading(int slot) { return w_.SlotReading[static_cast<std::size_t>(slot - 1)]; }

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "util/DateTime.h"
@@ -45,6 +46,10 @@ struct RoundReading {
     TDateTime decoderTime = 0; ///< the decoder's clock as read (status Ok only)
     int64_t requestUnixUs = 0; ///< PC instant the request was written (Unix µs), 0 unknown
     int64_t arrivalUnixUs = 0; ///< PC instant the reply's last byte was taken, 0 unknown
+    /// Decoder clock minus PC clock at the decoder's stamp, µs (status Ok with both instants).
+    std::optional<int64_t> offsetUs;
+    /// How far that offset may be off, µs (the round trip beyond the frames' line times).
+    std::optional<int64_t> uncertaintyUs;
 };
 
 /// One judged round.
@@ -55,6 +60,7 @@ struct RoundResult {
     std::string threshold;             ///< the threshold text in use (ms)
     std::string verdict;               ///< the lamp's text, e.g. "Synchronization OK"
     std::string reason;                ///< why the verdict is not OK, "" when it is
+    std::string pcClock;               ///< the "PC clock: ..." line when the round was judged
     std::array<RoundReading, kRoundSlots> readings{};  ///< index 0 = slot 1
 };
 

@@ -80,12 +80,18 @@ void TSincroviaProcedures::EvaluateSpread(int factor) {
         in.readingValid[i] = w_.SlotReading[i].Valid;
         in.decoderTime[i] = w_.DecoderTime[i];
         in.status[i] = round_.status[i];
+        if (round_.requestUs[i] != 0 && round_.arrivalUs[i] != 0) in.roundTripUs[i] = round_.timing[i].roundTripUs;
         anyTime = anyTime || !w_.TimeBox(slot)->text().isEmpty();
     }
     in.pcTimeOnRead = w_.FPcTimeOnRead;
     in.threshold = w_.CmbMaxErrSync->currentText().toStdString();
     in.allTimeBoxesEmpty = !anyTime;
     in.factor = factor;
+    // A step of the PC clock between the last synchronisation and this read: the decoders
+    // were set from one PC time scale and are compared with another.
+    const std::optional<ClockStep> step = w_.PcClockWatch->LastStep();
+    in.pcClockStepped = lastSyncUnixUs_ != 0 && w_.PcClockWatch->SteppedSince(lastSyncUnixUs_);
+    if (in.pcClockStepped && step) in.pcClockStepText = ClockStepText(*step);
     const SpreadVerdict v = EvaluateSpreadDecision(in);
 
     for (TSlotReading& reading : w_.SlotReading) reading.Valid = false;
@@ -103,7 +109,20 @@ void TSincroviaProcedures::EvaluateSpread(int factor) {
     w_.LblSyncResult->adjustSize();
     w_.EdtDeltaTimeAllDecoder->SetColor(ColorOf(v.spreadBox));
     w_.EdtDeltaTimePcDecoder->SetColor(ColorOf(v.pcBox));
+    if (v.result == srWarning) {
+        // Why the lamp is yellow, in the log of every slot that took part.
+        const std::string reason = VerdictReason(in, v, SlotLabels(), round_.detail);
+        for (int slot = 1; slot <= SlotCount; ++slot)
+            if (in.status[static_cast<std::size_t>(slot - 1)] == ReadingStatus::Ok)
+                w_.MemoLines(slot)->AddLine(LogStamp(Now()) + ResultTextOf(v.result) + ": " + reason);
+    }
     PublishRound(in, v);
+}
+
+std::array<std::string, SlotCount> TSincroviaProcedures::SlotLabels() const {
+    std::array<std::string, SlotCount> labels;
+    for (int slot = 1; slot <= SlotCount; ++slot) labels[static_cast<std::size_t>(slot - 1)] = SlotLabel(slot);
+    return labels;
 }
 
 void TSincroviaProcedures::PublishRound(const SpreadInput& in, const SpreadVerdict& v) {
@@ -124,10 +143,17 @@ void TSincroviaProcedures::PublishRound(const SpreadInput& in, const SpreadVerdi
         r.firmware = w_.FirmwareVer[i];
         r.status = in.status[i];
         if (r.status == ReadingStatus::Ok) r.decoderTime = round_.time[i];
-        if (r.status != ReadingStatus::Closed) r.requestUnixUs = round.startUnixUs;
+        if (r.status != ReadingStatus::Closed)
+            r.requestUnixUs = round_.requestUs[i] != 0 ? round_.requestUs[i] : round.startUnixUs;
+        r.arrivalUnixUs = round_.arrivalUs[i];
+        if (r.status == ReadingStatus::Ok && round_.requestUs[i] != 0 && round_.arrivalUs[i] != 0) {
+            r.offsetUs = round_.timing[i].offsetUs;
+            r.uncertaintyUs = round_.timing[i].uncertaintyUs;
+        }
         labels[i] = SlotDecoderLabel(slot, r.port);
     }
     round.reason = VerdictReason(in, v, labels, round_.detail);
+    round.pcClock = w_.PcClockWatch->LineText();
     options_.onRoundEvaluated(round);
 }
 

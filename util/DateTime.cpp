@@ -294,6 +294,17 @@ int64_t NowUnixMs() {
 constexpr int kYearsPerGregorianCycle = 400;
 constexpr int64_t kSecondsPerGregorianCycle = int64_t{146'097} * 86'400;
 
+TDateTime UnixUsToDateTime(int64_t unixUs) {
+    constexpr int64_t kUsPerMs = 1000;
+    int64_t ms = unixUs / kUsPerMs;
+    int64_t us = unixUs % kUsPerMs;
+    if (us < 0) {
+        us += kUsPerMs;
+        --ms;
+    }
+    return UnixMsToDateTime(ms) + static_cast<double>(us) / (static_cast<double>(kUsPerMs) * kMsPerDay);
+}
+
 TDateTime UnixMsToDateTime(int64_t unixMs) {
     // Floor division, so that instants before 1970 keep their millisecond of the second.
     int64_t seconds = unixMs / kMsPerSecond;

@@ -55,6 +55,10 @@ int64_t NowUnixMs();
 /// Converts a Unix time in milliseconds to a local date-time value.
 TDateTime UnixMsToDateTime(int64_t unixMs);
 
+/// Converts a Unix time in microseconds to a local date-time value (the microseconds kept as
+/// a fraction of a millisecond).
+TDateTime UnixUsToDateTime(int64_t unixUs);
+
 /// Formats a value with a date-time pattern (dd, mm, mmm, yy, yyyy, hh, nn, ss, zzz, s, n, h,
 /// "quoted" and 'quoted' literals, a quote left open running to the end of the pattern).
 std::string FormatDateTime(std::string_view pattern, TDateTime value);

@@ -317,6 +317,41 @@ TEST(DecisionsVerdict, OneMillisecondValueIsShownAndJudged) {
     EXPECT_EQ(86'405'000, EvaluateSpreadDecision(Readings({0, 86'405'000.0}, 0, "50")).maxDiffMs);
 }
 
+TEST(DecisionsVerdict, ASlowReplyOrASteppedPcClockIsNoOk) {
+    const struct {
+        const char* legend;
+        int64_t roundTripUs;  // of slot 2; slot 1 answered in 5 ms
+        bool stepped;
+        TSyncResult result;
+        const char* reason;
+    } cases[] = {
+        {"49 ms round trip at threshold 50", 49'000, false, srOK, ""},
+        {"50 ms: not longer than the threshold", 50'000, false, srOK, ""},
+        {"51 ms: warning naming the decoder", 51'000, false, srWarning,
+         "Decoder PIT OUT (HID2): its reply took 51.0 ms, more than the threshold of 50 ms"},
+        {"a PC clock step since the synchronisation", 5'000, true, srWarning,
+         "PC clock stepped +1.204 s at 14:03:11, after the last synchronisation"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.legend);
+        SpreadInput in = Readings({0, 10}, 5);
+        in.status = {ReadingStatus::Ok, ReadingStatus::Ok, ReadingStatus::Closed, ReadingStatus::Closed};
+        in.roundTripUs = {5'000, c.roundTripUs, 0, 0};
+        in.pcClockStepped = c.stepped;
+        in.pcClockStepText = "PC clock stepped +1.204 s at 14:03:11";
+        const SpreadVerdict v = EvaluateSpreadDecision(in);
+        EXPECT_EQ(c.result, v.result);
+        EXPECT_EQ(c.reason, VerdictReason(in, v, {"Decoder PIT IN (HID1)", "Decoder PIT OUT (HID2)", "", ""}, {}));
+    }
+    // The decoder stamps when the 9-byte request has reached it; what the round trip holds
+    // beyond the two frames' line times is the uncertainty.
+    const ReadingTiming t = TimeReading(1'000'000, 1'025'000, 2'700'782, 782, 2'783);
+    EXPECT_EQ(25'000, t.roundTripUs);
+    EXPECT_EQ(1'700'000, t.offsetUs);
+    EXPECT_EQ(21'435, t.uncertaintyUs);
+    EXPECT_EQ("round trip 25.0 ms, offset to PC +1700.0 ms +/- 21.4 ms", ReadingTimingText(t));
+}
+
 TEST(DecisionsRounds, OnlyTheReplyToThisRoundsRequestCounts) {
     constexpr int64_t kStaleMs = 3000;
     const std::array<bool, 4> two{true, true, false, false};

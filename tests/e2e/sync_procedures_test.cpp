@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "SyncHarness.h"
 
@@ -155,6 +156,27 @@ TEST(SyncRead, FourDecodersApartGiveKoAndTheirSpread) {
     EXPECT_EQ(ColorRed, w.EdtDeltaTimePcDecoder->Color());
     for (int slot = 1; slot <= 4; ++slot) EXPECT_FALSE(w.TimeBox(slot)->text().isEmpty()) << slot;
     EXPECT_NE(std::string::npos, h.Log(2).find("IdTransponder Received: 1"));
+}
+
+TEST(SyncRead, AReplySlowerThanTheThresholdIsAWarningNotOk) {
+    // Clocks in step, but PIT OUT answers after 80 ms: its reading cannot show agreement
+    // within 50 ms.
+    sim::DecoderConfig slow = Decoder("PITOUT", 0);
+    slow.latencyMs = 80;
+    SyncHarness h({Decoder("PITIN", 0), slow});
+    TSincrovia& w = h.Window();
+    h.ChooseAll();
+    ASSERT_TRUE(h.OpenAll(kOpenTimeoutMs));
+    ASSERT_TRUE(h.Click(w.SpBtReadDtAndTm));
+    ASSERT_TRUE(h.WaitIdle(kReadTimeoutMs));
+    EXPECT_EQ("Synchronization Warning", w.LblSyncResult->text().toStdString());
+    EXPECT_NE(std::string::npos, h.Log(2).find("Decoder PIT OUT (PITOUT): its reply took ")) << h.Log(2);
+    EXPECT_TRUE(w.TimeBox(2)->toolTip().startsWith("round trip ")) << w.TimeBox(2)->toolTip().toStdString();
+    ASSERT_FALSE(h.Rounds().empty());
+    const RoundReading& r = h.Rounds().back().readings[1];
+    EXPECT_GE(r.arrivalUnixUs - r.requestUnixUs, 80'000);
+    ASSERT_TRUE(r.offsetUs.has_value());
+    EXPECT_LT(std::llabs(*r.offsetUs), 5'000) << "the decoder runs on PC time";
 }
 
 TEST(SyncRead, ThresholdChangeReevaluatesOnlyWithOpenPorts) {
