@@ -27,6 +27,7 @@
 #include "app/QtDesktop.h"
 #include "app/SSincrovia.h"
 #include "decoder_link/Frames.h"
+#include "decoder_link/Reception.h"
 #include "decoder_link/SFormCOM_TestConnessione.h"
 #include "serial/CommPortList.h"
 #include "tools/simulator/Simulator.h"
@@ -47,6 +48,9 @@ constexpr int64_t kTargetUs = 500'000;
 constexpr double kOffsetTargetMs = 0.5;
 constexpr double kSkewTargetMs = 0.5;
 constexpr int kWriteSamples = 200;
+/// Plain reads timed against the simulator's log: four readings each.
+constexpr int kTimedReads = 25;
+constexpr double kTimingTargetMs = 0.5;
 /// A frame the decoders ignore (its checksum is wrong), for timing single writes.
 constexpr char kIgnoredFrame[] = {'\0', '\x07', '\x01', '\0', '\0', '\0', '\0', '\r', '\n'};
 
@@ -153,6 +157,8 @@ int main(int argc, char* argv[]) {
         std::vector<double> writeUs;
         std::vector<double> alignUs;
         std::vector<double> componentUs, plainUs;
+        std::vector<sincrovia::RoundResult> readRounds;
+        std::size_t firstTimedRead = 0;
         // One series of synchronisations in a window of its own; `align` chooses whether the
         // writes leave early by the frames' time on the line.
         const auto series = [&](bool align) {
@@ -160,6 +166,9 @@ int main(int argc, char* argv[]) {
             sincrovia::TProcedureOptions options;
             options.settingsFolder = (base / "prog").string();
             options.alignAtDecoder = align;
+            options.onRoundEvaluated = [&, align](const sincrovia::RoundResult& round) {
+                if (align && round.kind == sincrovia::RoundKind::Read) readRounds.push_back(round);
+            };
             options.onSyncWrite = [&](int64_t alignedUs) {
                 const int64_t now = std::chrono::duration_cast<std::chrono::microseconds>(
                                         std::chrono::system_clock::now().time_since_epoch())
@@ -193,6 +202,14 @@ int main(int argc, char* argv[]) {
                     status = 1;
                 }
                 std::fprintf(stderr, "run %d: %s\n", run + 1, window.LblSyncResult->text().toStdString().c_str());
+            }
+            // Plain reads after the last write, each reading timed by the program and by the
+            // simulated decoders' own log: what the round trip and the offset are worth.
+            for (int read = 0; align && read < kTimedReads && status == 0; ++read) {
+                if (read == 0) firstTimedRead = sim.Arrivals().size();
+                window.UpdateActions();
+                window.SpBtReadDtAndTm->click();
+                if (!PumpUntil(window, idle, kSyncTimeoutMs)) status = 1;
             }
             // One write through the serial component against the plain system call on the same
             // virtual port: what the component adds to a write.
@@ -248,6 +265,40 @@ int main(int argc, char* argv[]) {
                  "four ports written back to back", "p99 <= 0.5 ms", kSkewTargetMs);
         PrintRow("sync Cmd 52 skew between the four decoders", GroupSpreads(arrivals, kManualLapCode, 4), "ms",
                  "read after each synchronisation", "p99 <= 0.5 ms", kSkewTargetMs);
+        // The k-th timed Cmd 52 of a decoder is answered by its k-th passage record after it.
+        std::vector<double> roundTripErrorMs, offsetErrorMs;
+        const auto replies = sim.Replies();
+        for (std::size_t d = 0; d < sim.DecoderCount(); ++d) {
+            const std::string name = sim.PortName(d);
+            std::vector<int64_t> taken, answered;
+            for (std::size_t k = firstTimedRead; k < alignedFrames; ++k)
+                if (all[k].decoder == name && Code(all[k]) == kManualLapCode) taken.push_back(all[k].unixUs);
+            for (const auto& r : replies)
+                if (r.decoder == name && r.bytes.size() == sincrovia::kPassageRecordLength && !taken.empty() &&
+                    r.unixUs > taken.front())
+                    answered.push_back(r.unixUs);
+            const int64_t requestLineUs =
+                sincrovia::TransmissionUs(sincrovia::kShortFrameLength, sincrovia::LineCharacter{115200, 8, false, 0});
+            std::size_t k = 0;
+            for (const auto& round : readRounds) {
+                const sincrovia::RoundReading& r = round.readings[d];
+                if (r.status != sincrovia::ReadingStatus::Ok || !r.offsetUs || k >= taken.size() || k >= answered.size())
+                    continue;
+                const int64_t simRoundTrip = answered[k] - (taken[k] - requestLineUs);
+                const int64_t trueOffset = sim.DecoderClockAt(d, taken[k]) - taken[k];
+                roundTripErrorMs.push_back(
+                    std::fabs(static_cast<double>((r.arrivalUnixUs - r.requestUnixUs) - simRoundTrip)) / kUsPerMs);
+                offsetErrorMs.push_back(std::fabs(static_cast<double>(*r.offsetUs - trueOffset)) / kUsPerMs);
+                ++k;
+            }
+        }
+        char timed[120];
+        std::snprintf(timed, sizeof timed, "%zu readings against the simulator's request and reply log",
+                      roundTripErrorMs.size());
+        PrintRow("round trip reported by the program, error", roundTripErrorMs, "ms", timed, "p99 <= 0.5 ms",
+                 kTimingTargetMs);
+        PrintRow("offset to PC reported by the program, error", offsetErrorMs, "ms",
+                 "against each simulated decoder's true clock at its stamp", "p99 <= 0.5 ms", kTimingTargetMs);
         std::vector<double> writeMs;
         for (const double us : writeUs) writeMs.push_back(us / kUsPerMs);
         PrintRow("sync four-port write duration in the program", writeMs, "ms", "clock read to last write returned",

@@ -294,6 +294,11 @@ std::string Simulator::LinkPath(std::size_t i) const {
     return i < decoders_.size() ? decoders_[i]->linkPath : std::string();
 }
 
+std::vector<ArrivalEntry> Simulator::Replies() const {
+    std::lock_guard lock(mutex_);
+    return replies_;
+}
+
 std::vector<ArrivalEntry> Simulator::Arrivals() const {
     std::lock_guard lock(mutex_);
     return arrivals_;
@@ -457,6 +462,7 @@ void Simulator::Flush(Decoder& d, int64_t nowMonoUs) {
     for (; done < d.pending.size() && d.pending[done].dueMonoUs <= nowMonoUs; ++done) {
         const ByteString& bytes = d.pending[done].bytes;
         const ssize_t n = ::write(d.master, bytes.data(), bytes.size());
+        if (n > 0 && recordArrivals_) replies_.push_back(ArrivalEntry{PcNowUs(), d.config.name, bytes});
         if (n < 0 && errno != EAGAIN && errno != EINTR) {
             const std::string why = ErrnoText("write failed");
             d.pending.clear();

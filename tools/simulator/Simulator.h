@@ -86,6 +86,9 @@ public:
 
     /// Every frame received so far, in arrival order.
     std::vector<ArrivalEntry> Arrivals() const;
+    /// Every reply written to the program while Arrivals() records, in order; unixUs is the PC
+    /// clock when the reply's last byte reached the line's far end (its write).
+    std::vector<ArrivalEntry> Replies() const;
 
     /// Waits until at least `count` frames have arrived or `timeoutMs` passed; true if so.
     bool WaitForArrivals(std::size_t count, int timeoutMs) const;
@@ -123,6 +126,7 @@ private:
     mutable std::condition_variable arrived_;
     std::vector<std::unique_ptr<Decoder>> decoders_;
     std::vector<ArrivalEntry> arrivals_;
+    std::vector<ArrivalEntry> replies_;
     std::function<void(const ArrivalEntry&)> arrivalSink_;
     std::function<void(const std::string&)> eventSink_;
     std::thread thread_;
