@@ -327,10 +327,14 @@ std::string VerdictReason(const SpreadInput& in, const SpreadVerdict& v,
 
 ReadingTiming TimeReading(int64_t requestUnixUs, int64_t arrivalUnixUs, int64_t decoderUnixUs, int64_t requestLineUs,
                           int64_t replyLineUs) {
+    // A decoder's reading counts whole milliseconds (the millisecond within the second, cut):
+    // its clock stood somewhere in the millisecond after it. The middle is taken, and half a
+    // millisecond joins the uncertainty.
+    constexpr int64_t kHalfReadingStepUs = 500;
     ReadingTiming t;
     t.roundTripUs = arrivalUnixUs - requestUnixUs;
-    t.offsetUs = decoderUnixUs - (requestUnixUs + requestLineUs);
-    t.uncertaintyUs = std::max<int64_t>(0, t.roundTripUs - requestLineUs - replyLineUs);
+    t.offsetUs = decoderUnixUs + kHalfReadingStepUs - (requestUnixUs + requestLineUs);
+    t.uncertaintyUs = std::max<int64_t>(0, t.roundTripUs - requestLineUs - replyLineUs) + kHalfReadingStepUs;
     return t;
 }
 

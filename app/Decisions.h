@@ -186,7 +186,8 @@ struct ReadingTiming {
 /// The timing of a reading. The decoder stamps the lap when the request's last byte reaches
 /// it, `requestLineUs` after the request was written at `requestUnixUs`; its reply's last byte
 /// arrives at `arrivalUnixUs`, `replyLineUs` after the reply started. What the round trip
-/// holds beyond the two frames' line times is where the stamp may lie: the uncertainty.
+/// holds beyond the two frames' line times is where the stamp may lie: that, and the half
+/// millisecond a reading in whole milliseconds leaves open, is the uncertainty.
 /// `decoderUnixUs` is the decoder's time on the same scale as the PC instants.
 ReadingTiming TimeReading(int64_t requestUnixUs, int64_t arrivalUnixUs, int64_t decoderUnixUs, int64_t requestLineUs,
                           int64_t replyLineUs);

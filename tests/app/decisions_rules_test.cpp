@@ -344,12 +344,13 @@ TEST(DecisionsVerdict, ASlowReplyOrASteppedPcClockIsNoOk) {
         EXPECT_EQ(c.reason, VerdictReason(in, v, {"Decoder PIT IN (HID1)", "Decoder PIT OUT (HID2)", "", ""}, {}));
     }
     // The decoder stamps when the 9-byte request has reached it; what the round trip holds
-    // beyond the two frames' line times is the uncertainty.
-    const ReadingTiming t = TimeReading(1'000'000, 1'025'000, 2'700'782, 782, 2'783);
+    // beyond the two frames' line times, and the half millisecond of a whole-millisecond
+    // reading, is the uncertainty.
+    const ReadingTiming t = TimeReading(1'000'000, 1'025'000, 2'700'282, 782, 2'783);
     EXPECT_EQ(25'000, t.roundTripUs);
     EXPECT_EQ(1'700'000, t.offsetUs);
-    EXPECT_EQ(21'435, t.uncertaintyUs);
-    EXPECT_EQ("round trip 25.0 ms, offset to PC +1700.0 ms +/- 21.4 ms", ReadingTimingText(t));
+    EXPECT_EQ(21'935, t.uncertaintyUs);
+    EXPECT_EQ("round trip 25.0 ms, offset to PC +1700.0 ms +/- 21.9 ms", ReadingTimingText(t));
 }
 
 TEST(DecisionsRounds, OnlyTheReplyToThisRoundsRequestCounts) {
