@@ -3,7 +3,7 @@
 #   1. an optimised build with warnings as errors, every test (GUI tests offscreen), and the
 #      Debian package made from that build and checked (listing, unpacked programs and manual);
 #   2. ASan+UBSan over everything;
-#   3. TSan over the threaded core (util, serial, decoder link, tools) and the end-to-end runs;
+#   3. TSan over the threaded core (util, serial, decoder link, history, tools) and the end-to-end runs;
 #   4. a short smoke run of every fuzz target (clang-14, libFuzzer);
 #   5. the core built for Windows with mingw-w64 and its tests run under wine.
 # SINCROVIA_QUICK=1 runs only the first stage.
