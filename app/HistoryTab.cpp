@@ -313,6 +313,9 @@ void THistoryTab::FillChart(const std::vector<history::StoredRound>& day, QChart
         lower->append(static_cast<qreal>(t), mean - half);
     }
     auto* band = new QAreaSeries(upper, lower);
+    // The area series does not own its two edges: they go when it goes.
+    upper->setParent(band);
+    lower->setParent(band);
     band->setName("threshold around the mean");
     QColor fill(ColorYellow);
     fill.setAlpha(60);
