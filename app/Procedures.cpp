@@ -201,6 +201,8 @@ void TSincroviaProcedures::SendReadDateTimeAll(TDateTime t) {
     std::array<bool, SlotCount> asked{};
     for (std::size_t i = 0; i < asked.size(); ++i) asked[i] = w_.PortOpen[i];
     round_.Open(roundKind_, SystemNowUs(), asked, SteadyNowMs());
+    // A tooltip tells the timing of its slot's reading in this round only.
+    for (int slot = 1; slot <= SlotCount; ++slot) w_.TimeBox(slot)->setToolTip("");
     SendToAllLinks([t](TTest& link) { return BuildCommandFrame(DecoderCommand::ManualLap, link.Settings(), t); },
                    &round_.requestUs);
 }
@@ -385,7 +387,10 @@ void TSincroviaProcedures::ActBotWriteDateAndTimeExecute(QAction* action) {
     roundKind_ = RoundKind::SetTime;
     SetHourglass();
     w_.SetStatusText(kWriteStatus);
-    if (TTest* link = w_.DecoderLink[static_cast<std::size_t>(slot - 1)]) link->SendSetDateTime(when);
+    if (TTest* link = w_.DecoderLink[static_cast<std::size_t>(slot - 1)]) {
+        link->SendSetDateTime(when);
+        lastSyncUnixUs_ = SystemNowUs();  // a decoder took the PC's time scale
+    }
     w_.ThreadedTimer1.SetInterval(StepAfterSingleWrite);
     w_.ThreadedTimer1.SetEnabled(true);
 }

@@ -218,7 +218,7 @@ private:
     RoundKind roundKind_ = RoundKind::Read;  // what the next round read is for
     RoundKind nextReadKind_ = RoundKind::Read;  // the kind "2-Read Date and Time" reads as
     RoundBook round_;  // the round being read or last judged
-    int64_t lastSyncUnixUs_ = 0;  // PC instant of the last synchronising write, 0 none yet
+    int64_t lastSyncUnixUs_ = 0;  // PC instant of the last clock write (synchronisation or Set Time), 0 none yet
 };
 
 /// Milliseconds of the steady clock (for the age of clock requests).
