@@ -176,7 +176,10 @@ TEST(SyncRead, AReplySlowerThanTheThresholdIsAWarningNotOk) {
     const RoundReading& r = h.Rounds().back().readings[1];
     EXPECT_GE(r.arrivalUnixUs - r.requestUnixUs, 80'000);
     ASSERT_TRUE(r.offsetUs.has_value());
-    EXPECT_LT(std::llabs(*r.offsetUs), 5'000) << "the decoder runs on PC time";
+    // The decoder runs on PC time. Its stamp comes when the simulator gets to the request,
+    // later on a slow (sanitized) build; the bound still tells the request's instant from the
+    // reply's 80 ms later.
+    EXPECT_LT(std::llabs(*r.offsetUs), 40'000) << "the decoder runs on PC time";
 }
 
 TEST(SyncRead, ThresholdChangeReevaluatesOnlyWithOpenPorts) {
