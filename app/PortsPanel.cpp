@@ -166,27 +166,22 @@ void TSincroviaProcedures::ShowFirmware(int slot, const ByteString& text) {
     w_.FirmwareVer[static_cast<std::size_t>(slot - 1)] = version;
 }
 
-bool TSincroviaProcedures::CheckDecodersReady() {
+bool TSincroviaProcedures::CheckDecodersReady() { return CheckReadiness(0); }
+
+bool TSincroviaProcedures::CheckSlotReady(int slot) {
+    // The other slots are not written: only this one's state is judged.
+    return CheckReadiness(slot);
+}
+
+bool TSincroviaProcedures::CheckReadiness(int onlySlot) {
     std::array<SlotReadiness, kDecisionSlots> readiness;
     for (int slot = 1; slot <= SlotCount; ++slot) {
+        if (onlySlot != 0 && slot != onlySlot) continue;
         SlotReadiness& s = readiness[static_cast<std::size_t>(slot - 1)];
         s.firmwareVersion = w_.FirmwareVer[static_cast<std::size_t>(slot - 1)];
         s.label = LabelState(w_.FirmwareLabel(slot));
         s.portChosen = w_.PortList(slot)->currentIndex() >= 0;
     }
-    if (FirstUnreadySlot(readiness, MinFirmware) == 0) return true;
-    Desktop().MessageBox(ApplicationTitle, DecodersNotReadyMessage(MinFirmware), MsgIcon::Error, MsgButtons::Ok,
-                         MsgAnswer::Ok);
-    return false;
-}
-
-bool TSincroviaProcedures::CheckSlotReady(int slot) {
-    // The other slots are not written: only this one's state is judged.
-    std::array<SlotReadiness, kDecisionSlots> readiness;
-    SlotReadiness& s = readiness[static_cast<std::size_t>(slot - 1)];
-    s.firmwareVersion = w_.FirmwareVer[static_cast<std::size_t>(slot - 1)];
-    s.label = LabelState(w_.FirmwareLabel(slot));
-    s.portChosen = w_.PortList(slot)->currentIndex() >= 0;
     if (FirstUnreadySlot(readiness, MinFirmware) == 0) return true;
     Desktop().MessageBox(ApplicationTitle, DecodersNotReadyMessage(MinFirmware), MsgIcon::Error, MsgButtons::Ok,
                          MsgAnswer::Ok);

@@ -180,6 +180,8 @@ private:
     bool CanStartProcedure() const;
     /// True when `slot` may have its clock written; else the refusal box and false.
     bool CheckSlotReady(int slot);
+    /// The readiness check of every slot (`onlySlot` 0) or of one; shows the refusal box.
+    bool CheckReadiness(int onlySlot);
     /// "Decoder PIT OUT (port)" for the memo and the round.
     std::string SlotLabel(int slot) const;
     /// Shows a failed reading in the slot's boxes: date empty, time `marker`.
