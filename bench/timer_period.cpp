@@ -12,22 +12,17 @@
 
 #include "serial/ThdTimer.h"
 #include "util/MainThread.h"
+#include "bench/BenchStats.h"
 
 namespace {
+
+using sincrovia::bench::Quantile;
 
 constexpr uint32_t kIntervalMs = 100;
 constexpr int kDefaultTicks = 500;
 constexpr double kNsPerMs = 1e6;
 constexpr double kMedian = 0.5, kP99 = 0.99;
 constexpr auto kServeSlice = std::chrono::milliseconds(50);
-
-double Quantile(std::vector<double> v, double q) {
-    std::sort(v.begin(), v.end());
-    const double pos = q * static_cast<double>(v.size() - 1);
-    const auto lo = static_cast<size_t>(std::floor(pos));
-    const size_t hi = std::min(lo + 1, v.size() - 1);
-    return v[lo] + (v[hi] - v[lo]) * (pos - static_cast<double>(lo));
-}
 
 }  // namespace
 

@@ -23,8 +23,12 @@
 #include "history/HistoryStore.h"
 #include "app/QtDesktop.h"
 #include "util/MainThread.h"
+#include "bench/BenchStats.h"
 
 namespace {
+
+using sincrovia::bench::Quantile;
+using sincrovia::bench::PrintRow;
 
 namespace fs = std::filesystem;
 
@@ -43,24 +47,6 @@ constexpr double kNsPerMs = 1e6;
 constexpr double kBytesPerKiB = 1024.0;
 constexpr std::array<const char*, kSlots> kNames{"PIT IN", "PIT OUT", "START", "T1"};
 constexpr std::array<int, kSlots> kDriftPpm{18, -3, 7, -6};
-
-double Quantile(std::vector<double> v, double q) {
-    if (v.empty()) return NAN;
-    std::sort(v.begin(), v.end());
-    const double pos = q * static_cast<double>(v.size() - 1);
-    const auto lo = static_cast<std::size_t>(std::floor(pos));
-    const auto hi = static_cast<std::size_t>(std::ceil(pos));
-    return v[lo] + (v[hi] - v[lo]) * (pos - static_cast<double>(lo));
-}
-
-void PrintRow(const char* figure, const char* unit, double median, double p99, const std::string& reference,
-              const char* target, double limit) {
-    const bool met = limit > 0 && p99 <= limit;
-    std::printf(
-        "{\"figure\": \"%s\", \"unit\": \"%s\", \"median\": %.3f, \"p99\": %.3f, \"reference\": \"%s\", "
-        "\"target\": \"%s\", \"met\": %s}\n",
-        figure, unit, median, p99, reference.c_str(), target, limit > 0 ? (met ? "true" : "false") : "null");
-}
 
 sincrovia::history::StoredRound SeasonRound(int64_t dayStartUs, int day, int index) {
     sincrovia::history::StoredRound r;

@@ -28,8 +28,11 @@
 #include "serial/PortNames.h"
 #include "tools/simulator/DecoderProtocol.h"
 #include "util/MainThread.h"
+#include "bench/BenchStats.h"
 
 namespace {
+
+using sincrovia::bench::Quantile;
 
 using Clock = std::chrono::steady_clock;
 
@@ -55,14 +58,6 @@ Clock::time_point g_deliveredAt;
 void OnText(const sincrovia::ByteString& /*text*/, int /*reserved*/) {
     g_deliveredAt = Clock::now();
     ++g_delivered;
-}
-
-double Quantile(std::vector<double> v, double q) {
-    std::sort(v.begin(), v.end());
-    const double pos = q * static_cast<double>(v.size() - 1);
-    const auto lo = static_cast<std::size_t>(std::floor(pos));
-    const std::size_t hi = std::min(lo + 1, v.size() - 1);
-    return v[lo] + (v[hi] - v[lo]) * (pos - static_cast<double>(lo));
 }
 
 /// Serves main-thread calls until `count` texts have been delivered or the timeout passes.

@@ -25,8 +25,12 @@
 
 #include "serial/SerialNG.h"
 #include "util/MainThread.h"
+#include "bench/BenchStats.h"
 
 namespace {
+
+using sincrovia::bench::Median;
+using sincrovia::bench::Quantile;
 
 using Clock = std::chrono::steady_clock;
 using sincrovia::TSerialPortNG;
@@ -127,18 +131,6 @@ bool Serve(Pred done) {
 }
 
 double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v.empty() ? 0.0 : v[v.size() / 2];
-}
-
-double Quantile(std::vector<double> v, double q) {
-  std::sort(v.begin(), v.end());
-  if (v.empty()) return 0.0;
-  const auto i = static_cast<std::size_t>(q * static_cast<double>(v.size() - 1) + 0.5);
-  return v[std::min(i, v.size() - 1)];
-}
 
 double CpuSeconds() {
   rusage u{};

@@ -34,8 +34,12 @@
 #include "tools/simulator/Simulator.h"
 #include "util/DesktopServices.h"
 #include "util/MainThread.h"
+#include "bench/BenchStats.h"
 
 namespace {
+
+using sincrovia::bench::Quantile;
+using sincrovia::bench::PrintRow;
 
 using sincrovia::sim::ArrivalEntry;
 
@@ -58,26 +62,6 @@ constexpr char kIgnoredFrame[] = {'\0', '\x07', '\x01', '\0', '\0', '\0', '\0', 
 int64_t SteadyUs() {
     return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
         .count();
-}
-
-double Quantile(std::vector<double> v, double q) {
-    if (v.empty()) return NAN;
-    std::sort(v.begin(), v.end());
-    const double pos = q * static_cast<double>(v.size() - 1);
-    const auto lo = static_cast<std::size_t>(std::floor(pos));
-    const auto hi = static_cast<std::size_t>(std::ceil(pos));
-    return v[lo] + (v[hi] - v[lo]) * (pos - static_cast<double>(lo));
-}
-
-void PrintRow(const char* figure, const std::vector<double>& values, const char* unit, const std::string& reference,
-              const char* target, double limit) {
-    const double median = Quantile(values, 0.5);
-    const double p99 = Quantile(values, 0.99);
-    const bool met = limit > 0 && p99 <= limit;
-    std::printf(
-        "{\"figure\": \"%s\", \"unit\": \"%s\", \"median\": %.3f, \"p99\": %.3f, \"reference\": \"%s\", "
-        "\"target\": \"%s\", \"met\": %s}\n",
-        figure, unit, median, p99, reference.c_str(), target, limit > 0 ? (met ? "true" : "false") : "null");
 }
 
 int Code(const ArrivalEntry& e) { return e.bytes.size() > 1 ? static_cast<unsigned char>(e.bytes[1]) : -1; }
