@@ -12,7 +12,6 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <poll.h>
 #include <stdlib.h>
 #include <termios.h>
 #include <unistd.h>
@@ -23,7 +22,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -165,7 +163,8 @@ private:
 
 /// The reads written one by one on a pseudo-terminal to a link opened on it. After each read
 /// the link is given time to deliver what the record cutter delivered for it (`expected`), so
-/// that reads stay apart as they were captured. The only use of the link in this test.
+/// that reads stay apart as they were captured; a read that completes no record may still reach
+/// the link together with the next one. The only use of the link in this test.
 std::vector<ByteString> ReplayThroughLink(const std::vector<std::string>& reads, const Replay& expected) {
     testing::LinkEnvironment env;
     testing::MemoRecorder memo;
