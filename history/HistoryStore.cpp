@@ -10,9 +10,13 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <iomanip>
 #include <map>
+#include <sstream>
 #include <system_error>
+#include <type_traits>
 #include <utility>
+#include <variant>
 
 namespace sincrovia::history {
 
@@ -59,14 +63,61 @@ constexpr std::array<const char*, kSchemaVersion> kMigrations{
     " PRIMARY KEY(round_id, slot)) WITHOUT ROWID;",
 };
 
-constexpr char kRoundColumns[] = "id, start_utc_us, kind, threshold_ms, verdict, reason, pc_clock_status";
-constexpr char kReadingColumns[] =
-    "round_id, slot, decoder, port, firmware, request_utc_us, arrival_utc_us, decoder_time, round_trip_us, "
-    "offset_us, status";
-
 bool IsCorruption(int rc) {
     const int primary = rc & 0xff;
     return primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB;
+}
+
+// Each table below maps a row type to its columns once; writing, reading and the column lists
+// of the statements all follow it, so a new column is one more line here (and a migration).
+
+/// One column of a row type: its name, the member it holds, and whether an empty text is
+/// stored as NULL (a value not known) rather than as "".
+template <class Row>
+struct Column {
+    const char* name;
+    std::variant<int Row::*, int64_t Row::*, std::optional<int64_t> Row::*, std::string Row::*> member;
+    bool emptyIsNull = false;
+};
+
+/// The columns of `rounds` after its key `id`.
+constexpr std::array<Column<StoredRound>, 6> kRoundFields{{
+    {"start_utc_us", &StoredRound::startUnixUs},
+    {"kind", &StoredRound::kind},
+    {"threshold_ms", &StoredRound::thresholdMs},
+    {"verdict", &StoredRound::verdict},
+    {"reason", &StoredRound::reason},
+    {"pc_clock_status", &StoredRound::pcClockStatus, true},
+}};
+
+/// The columns of `readings` after its key `round_id`.
+constexpr std::array<Column<StoredReading>, 10> kReadingFields{{
+    {"slot", &StoredReading::slot},
+    {"decoder", &StoredReading::decoder},
+    {"port", &StoredReading::port},
+    {"firmware", &StoredReading::firmware, true},
+    {"request_utc_us", &StoredReading::requestUnixUs},
+    {"arrival_utc_us", &StoredReading::arrivalUnixUs},
+    {"decoder_time", &StoredReading::decoderTime, true},
+    {"round_trip_us", &StoredReading::roundTripUs},
+    {"offset_us", &StoredReading::offsetUs},
+    {"status", &StoredReading::status},
+}};
+
+/// `key` followed by the names of `columns`, comma-separated.
+template <class Row, std::size_t N>
+std::string ColumnList(const char* key, const std::array<Column<Row>, N>& columns) {
+    std::string list = key;
+    for (const Column<Row>& c : columns) list += std::string(", ") + c.name;
+    return list;
+}
+
+/// "INSERT INTO table(key, columns...) VALUES(?,...)".
+template <class Row, std::size_t N>
+std::string InsertSql(const char* table, const char* key, const std::array<Column<Row>, N>& columns) {
+    std::string values = "?";
+    for (std::size_t i = 0; i < N; ++i) values += ",?";
+    return std::string("INSERT INTO ") + table + "(" + ColumnList(key, columns) + ") VALUES(" + values + ")";
 }
 
 /// A prepared statement that finalises itself.
@@ -102,6 +153,49 @@ public:
         return p ? std::string(reinterpret_cast<const char*>(p), static_cast<std::size_t>(sqlite3_column_bytes(stmt_, col)))
                  : std::string();
     }
+    /// Binds the members of `row` that `columns` name, from parameter `first` on.
+    template <class Row, std::size_t N>
+    void BindRow(int first, const std::array<Column<Row>, N>& columns, const Row& row) {
+        int i = first;
+        for (const Column<Row>& c : columns) {
+            std::visit(
+                [&](auto member) {
+                    const auto& value = row.*member;
+                    using Value = std::remove_cvref_t<decltype(value)>;
+                    if constexpr (std::is_same_v<Value, int>)
+                        Bind(i, int64_t{value});
+                    else if constexpr (std::is_same_v<Value, std::string>)
+                        c.emptyIsNull ? BindOrNull(i, value) : Bind(i, value);
+                    else
+                        Bind(i, value);
+                },
+                c.member);
+            ++i;
+        }
+    }
+    /// Reads the members of `row` that `columns` name, from result column `first` on (a NULL
+    /// text reads as "").
+    template <class Row, std::size_t N>
+    void ReadRow(int first, const std::array<Column<Row>, N>& columns, Row& row) const {
+        int col = first;
+        for (const Column<Row>& c : columns) {
+            std::visit(
+                [&](auto member) {
+                    auto& value = row.*member;
+                    using Value = std::remove_cvref_t<decltype(value)>;
+                    if constexpr (std::is_same_v<Value, int>)
+                        value = static_cast<int>(Int(col));
+                    else if constexpr (std::is_same_v<Value, int64_t>)
+                        value = Int(col);
+                    else if constexpr (std::is_same_v<Value, std::optional<int64_t>>)
+                        value = OptInt(col);
+                    else
+                        value = Text(col);
+                },
+                c.member);
+            ++col;
+        }
+    }
 
 private:
     sqlite3_stmt* stmt_ = nullptr;
@@ -115,16 +209,22 @@ int64_t NowUnixUs() {
 
 std::string FileNameOf(const std::string& path) { return std::filesystem::path(path).filename().string(); }
 
+/// The whole seconds of `unixUs` written with `pattern` (strftime's conversions), in local time or in UTC.
+std::string FormatUnixSeconds(int64_t unixUs, bool local, const char* pattern) {
+    const std::time_t seconds = static_cast<std::time_t>(unixUs / kUsPerSecond);
+    std::tm parts{};
+    if (local)
+        localtime_r(&seconds, &parts);
+    else
+        gmtime_r(&seconds, &parts);
+    std::ostringstream text;
+    text << std::put_time(&parts, pattern);
+    return text.str();
+}
+
 }  // namespace
 
-std::string CorruptSuffixStamp(int64_t unixUs) {
-    const std::time_t seconds = static_cast<std::time_t>(unixUs / kUsPerSecond);
-    std::tm utc{};
-    gmtime_r(&seconds, &utc);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y%m%dT%H%M%SZ", &utc);
-    return text;
-}
+std::string CorruptSuffixStamp(int64_t unixUs) { return FormatUnixSeconds(unixUs, false, "%Y%m%dT%H%M%SZ"); }
 
 HistoryStore::HistoryStore(std::string path, OpenMode mode) : path_(std::move(path)), mode_(mode) { Open(); }
 
@@ -252,33 +352,18 @@ bool HistoryStore::HandleFailure(int rc) {
 }
 
 bool HistoryStore::WriteRound(StoredRound& round) {
-    Statement r(db_,
-                "INSERT INTO rounds(start_utc_us, kind, threshold_ms, verdict, reason, pc_clock_status) "
-                "VALUES(?,?,?,?,?,?)");
-    Statement g(db_,
-                "INSERT INTO readings(round_id, slot, decoder, port, firmware, request_utc_us, arrival_utc_us, "
-                "decoder_time, round_trip_us, offset_us, status) VALUES(?,?,?,?,?,?,?,?,?,?,?)");
+    // The round's id is left to SQLite (NULL key); each reading carries it as its key.
+    static const std::string insertRound = InsertSql("rounds", "id", kRoundFields);
+    static const std::string insertReading = InsertSql("readings", "round_id", kReadingFields);
+    Statement r(db_, insertRound.c_str());
+    Statement g(db_, insertReading.c_str());
     if (r.PrepareResult() != SQLITE_OK || g.PrepareResult() != SQLITE_OK) return false;
-    r.Bind(1, round.startUnixUs);
-    r.Bind(2, round.kind);
-    r.Bind(3, round.thresholdMs);
-    r.Bind(4, round.verdict);
-    r.Bind(5, round.reason);
-    r.BindOrNull(6, round.pcClockStatus);
+    r.BindRow(2, kRoundFields, round);
     if (r.Step() != SQLITE_DONE) return false;
     round.id = sqlite3_last_insert_rowid(db_);
     for (const StoredReading& x : round.readings) {
         g.Bind(1, round.id);
-        g.Bind(2, int64_t{x.slot});
-        g.Bind(3, x.decoder);
-        g.Bind(4, x.port);
-        g.BindOrNull(5, x.firmware);
-        g.Bind(6, x.requestUnixUs);
-        g.Bind(7, x.arrivalUnixUs);
-        g.BindOrNull(8, x.decoderTime);
-        g.Bind(9, x.roundTripUs);
-        g.Bind(10, x.offsetUs);
-        g.Bind(11, x.status);
+        g.BindRow(2, kReadingFields, x);
         if (g.Step() != SQLITE_DONE) return false;
         g.Reset();
     }
@@ -332,7 +417,7 @@ bool HistoryStore::AmendLast(const std::string& verdict, const std::string& reas
 std::vector<StoredRound> HistoryStore::QueryRounds(const char* where, int64_t a, int64_t b) {
     std::vector<StoredRound> rounds;
     if (db_ == nullptr) return rounds;
-    const std::string sql = std::string("SELECT ") + kRoundColumns + " FROM rounds " + where;
+    const std::string sql = "SELECT " + ColumnList("id", kRoundFields) + " FROM rounds " + where;
     int rc = SQLITE_OK;
     {
         Statement q(db_, sql.c_str());
@@ -343,12 +428,7 @@ std::vector<StoredRound> HistoryStore::QueryRounds(const char* where, int64_t a,
             while ((rc = q.Step()) == SQLITE_ROW) {
                 StoredRound r;
                 r.id = q.Int(0);
-                r.startUnixUs = q.Int(1);
-                r.kind = q.Text(2);
-                r.thresholdMs = q.OptInt(3);
-                r.verdict = q.Text(4);
-                r.reason = q.Text(5);
-                r.pcClockStatus = q.Text(6);
+                q.ReadRow(1, kRoundFields, r);
                 rounds.push_back(std::move(r));
             }
         }
@@ -366,7 +446,7 @@ std::vector<StoredRound> HistoryStore::QueryRounds(const char* where, int64_t a,
         hi = std::max(hi, r.id);
     }
     const std::string readingsSql =
-        std::string("SELECT ") + kReadingColumns + " FROM readings WHERE round_id BETWEEN ? AND ? ORDER BY round_id, slot";
+        "SELECT " + ColumnList("round_id", kReadingFields) + " FROM readings WHERE round_id BETWEEN ? AND ? ORDER BY round_id, slot";
     Statement q(db_, readingsSql.c_str());
     if (q.PrepareResult() != SQLITE_OK) return rounds;
     q.Bind(1, lo);
@@ -375,16 +455,7 @@ std::vector<StoredRound> HistoryStore::QueryRounds(const char* where, int64_t a,
         const auto it = byId.find(q.Int(0));
         if (it == byId.end()) continue;
         StoredReading x;
-        x.slot = static_cast<int>(q.Int(1));
-        x.decoder = q.Text(2);
-        x.port = q.Text(3);
-        x.firmware = q.Text(4);
-        x.requestUnixUs = q.OptInt(5);
-        x.arrivalUnixUs = q.OptInt(6);
-        x.decoderTime = q.Text(7);
-        x.roundTripUs = q.OptInt(8);
-        x.offsetUs = q.OptInt(9);
-        x.status = q.Text(10);
+        q.ReadRow(1, kReadingFields, x);
         it->second->readings.push_back(std::move(x));
     }
     return rounds;
@@ -442,13 +513,6 @@ bool LocalDayBounds(const std::string& day, int64_t& fromUnixUs, int64_t& toUnix
     return true;
 }
 
-std::string LocalDayOf(int64_t unixUs) {
-    const std::time_t seconds = static_cast<std::time_t>(unixUs / kUsPerSecond);
-    std::tm local{};
-    localtime_r(&seconds, &local);
-    char text[16];
-    std::strftime(text, sizeof text, "%Y-%m-%d", &local);
-    return text;
-}
+std::string LocalDayOf(int64_t unixUs) { return FormatUnixSeconds(unixUs, true, "%Y-%m-%d"); }
 
 }  // namespace sincrovia::history
