@@ -146,7 +146,7 @@ void TSerialPortNG::CloseLine() {
     Notify(SerialPlace::RtsDrop, e);
   rtsState_ = false;
   if (const SysError e = platform_.Close(h); e != kSysOk)
-    Notify(SerialPlace::CloseHandle, e);
+    Notify(SerialPlace::ClosePort, e);
   comHandle_ = kInvalidLineHandle;
 }
 

@@ -24,7 +24,7 @@ enum class SerialPlace : std::uint8_t {
   Deactivating,
   EventMaskOff,
   PurgeOnClose,
-  CloseHandle,
+  ClosePort,
   ThreadStillRunning,
   // Opening.
   Reactivating,
@@ -94,7 +94,7 @@ inline constexpr SerialPlaceRow kSerialPlaces[] = {
      SerialReporter::Component},
     {SerialPlace::PurgeOnClose, 102, kNoiseError, "Error clearing Queues",
      SerialReporter::Component},
-    {SerialPlace::CloseHandle, 103, kNoiseError, "Error closing Port", SerialReporter::Component},
+    {SerialPlace::ClosePort, 103, kNoiseError, "Error closing Port", SerialReporter::Component},
     {SerialPlace::ThreadStillRunning, 104, kNoiseWarning, "Warning ThreadIsRunning",
      SerialReporter::Component},
     {SerialPlace::Reactivating, 110, kNoiseMessage, "Msg start reactivating Port",

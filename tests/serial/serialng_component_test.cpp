@@ -375,7 +375,7 @@ TEST_F(ComponentTest, EveryPlaceIsReported) {
   const Case cases[] = {
       {"mask 0 on closing", Call::SetEventMask, true, closeIt, SerialPlace::EventMaskOff},
       {"purge on closing", Call::Purge, true, closeIt, SerialPlace::PurgeOnClose},
-      {"close handle", Call::Close, true, closeIt, SerialPlace::CloseHandle},
+      {"close handle", Call::Close, true, closeIt, SerialPlace::ClosePort},
       {"DTR drop on closing", Call::EscapeFunction, true, closeIt, SerialPlace::DtrDrop},
       {"open", Call::Open, false, openIt, SerialPlace::OpenFailed},
       {"queue sizes on opening", Call::SetupBuffers, false, openIt, SerialPlace::QueueSizesOnOpen},
