@@ -4,7 +4,7 @@
 // on the main thread through the hand-over of util/MainThread.h (synchronously, in order).
 //
 // Every failure is reported through NotifyProcessError (place, system code, fixed message,
-// noise 0 error / 1 warning / 2 message) and never thrown.
+// noise 0 error / 1 warning / 2 message) and never thrown; SerialPlaces.h lists the places.
 //
 // The component is used from the main thread (util/MainThread.h), which must serve the
 // hand-over: the worker waits for every delivery to run there.
