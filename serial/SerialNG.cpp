@@ -264,24 +264,23 @@ SINCROVIA_LINE_SETTER(WTOCharDelayTime, std::uint32_t, wtoCharDelayTime_)
 SINCROVIA_LINE_SETTER(WTOExtraDelayTime, std::uint16_t, wtoExtraDelayTime_)
 #undef SINCROVIA_LINE_SETTER
 
-void TSerialPortNG::SetXONLimDiv(std::uint8_t value) {
-  if (value == xonLimDiv_) return;
+// A flow-control limit in percent of the receive queue: above 100 it is warned of and capped.
+void TSerialPortNG::SetLimitPercent(std::uint8_t value, std::uint8_t& field, SerialPlace capped) {
+  if (value == field) return;
   if (value > kMaxLimitPercent) {
-    Notify(SerialPlace::XonLimitCapped, value);
+    Notify(capped, value);
     value = kMaxLimitPercent;
   }
-  xonLimDiv_ = value;
+  field = value;
   if (active_) ApplyLineSettings();
 }
 
+void TSerialPortNG::SetXONLimDiv(std::uint8_t value) {
+  SetLimitPercent(value, xonLimDiv_, SerialPlace::XonLimitCapped);
+}
+
 void TSerialPortNG::SetXOFFLimDiv(std::uint8_t value) {
-  if (value == xoffLimDiv_) return;
-  if (value > kMaxLimitPercent) {
-    Notify(SerialPlace::XoffLimitCapped, value);
-    value = kMaxLimitPercent;
-  }
-  xoffLimDiv_ = value;
-  if (active_) ApplyLineSettings();
+  SetLimitPercent(value, xoffLimDiv_, SerialPlace::XoffLimitCapped);
 }
 
 void TSerialPortNG::SetRxQueueSize(std::uint16_t value) {

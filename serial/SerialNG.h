@@ -315,6 +315,7 @@ class TSerialPortNG {
   // Reports `where` with its number, noise and message (followed by `detail`).
   void Notify(SerialPlace where, std::uint32_t code, const std::string& detail = {});
   void SetupQueues(SerialPlace where);
+  void SetLimitPercent(std::uint8_t value, std::uint8_t& field, SerialPlace capped);
   void ControlLine(bool raise, std::uint32_t setFn, std::uint32_t clrFn, SerialPlace setPlace,
                    SerialPlace clrPlace);
   void DoBreak(bool start);
