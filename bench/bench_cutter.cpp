@@ -1,6 +1,7 @@
 // Throughput of the record cutter of a decoder link against the plain per-byte rescan it
-// replaces (LiteralRescan.h): a clean record stream, a stream that is half garbage, and one
-// parse of a garbage buffer holding one record, at several sizes to show the growth.
+// replaces (tests/decoder_link/LiteralRescan.h): a clean record stream, a stream that is half
+// garbage, and one parse of a garbage buffer holding one record, at several sizes to show the
+// growth.
 //
 // Names are figure/variant[/size]: "ours" is the link's parser, the other variants are the
 // references that run.sh compares it with. The label of an "ours" entry names its targets.
@@ -9,9 +10,9 @@
 #include <random>
 #include <string>
 
-#include "LiteralRescan.h"
 #include "decoder_link/LinkSettings.h"
 #include "decoder_link/Reception.h"
+#include "tests/decoder_link/LiteralRescan.h"
 #include "util/DesktopServices.h"
 
 namespace {

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "../bench/LiteralRescan.h"
 #include "decoder_link/LinkSettings.h"
 #include "decoder_link/Reception.h"
+#include "tests/decoder_link/LiteralRescan.h"
 #include "util/DesktopServices.h"
 
 namespace {

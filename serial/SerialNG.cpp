@@ -19,9 +19,6 @@ constexpr std::uint32_t kRingPlatformId = 1;      // the old consumer family
 constexpr std::size_t kMaxDevicePathName = 79;    // characters of the port name used
 constexpr std::size_t kMaxPortName = 255;         // longest port name kept
 constexpr int kMaxStatusRounds = 32;              // bound of one status poll's re-reads
-constexpr std::uint8_t kNoiseError = 0;
-constexpr std::uint8_t kNoiseWarning = 1;
-constexpr std::uint8_t kNoiseMessage = 2;
 constexpr std::uint8_t kMaxLimitPercent = 100;
 constexpr double kMicrosPerMilli = 1000.0;
 
@@ -37,14 +34,6 @@ constexpr CharTimeRow kCharTimes[] = {
     {4800, 2300},  {9600, 1100},  {14400, 760},  {19200, 570},   {38400, 290},
     {56000, 200},  {57600, 190},  {115200, 95},  {128000, 85},   {256000, 43},
 };
-
-// A line setting that the platform accepted but cannot apply (warning).
-constexpr std::uint32_t kPlaceNotApplied = 803;
-// The worker found the line's device gone (told once per opening).
-constexpr std::uint32_t kPlaceLineLost = 9914;
-
-// Keys of the worker's repeat filter for the places shared by two messages.
-constexpr std::uint32_t kKeyWaitStart = 99070;
 
 }  // namespace
 
@@ -70,9 +59,9 @@ TSerialPortNG::TSerialPortNG(std::shared_ptr<SerialPlatform> platform,
     EventHandle event = kNoEvent;
     const SysError e = platform_.CreateEvent(&event);
     if (e == kSysAlreadyExists) {
-      NotifyProcessError(1002, kSysAlreadyExists, "Error Overlapped Event Exists", kNoiseError);
+      Notify(SerialPlace::EventExists, kSysAlreadyExists);
     } else if (e != kSysOk) {
-      NotifyProcessError(1001, e, "Error Creating Overlapped Event", kNoiseError);
+      Notify(SerialPlace::EventNotCreated, e);
       event = kNoEvent;
     }
     ov->event = event;
@@ -114,6 +103,11 @@ void TSerialPortNG::NotifyProcessError(std::uint32_t Place, std::uint32_t Code,
   handler(this, Place, Code, Msg, Noise);
 }
 
+void TSerialPortNG::Notify(SerialPlace where, std::uint32_t code, const std::string& detail) {
+  const SerialPlaceRow& row = PlaceRow(where);
+  NotifyProcessError(row.place, code, row.message + detail, row.noise);
+}
+
 void TSerialPortNG::SetActive(bool value) {
   if (value != active_) OpenClose(value);
 }
@@ -133,31 +127,31 @@ void TSerialPortNG::OpenClose(bool activate) {
 // Closing: stop the event wait, let the worker wind down, purge, then drop the control lines
 // and close the handle. Every failure is reported and closing goes on.
 void TSerialPortNG::CloseLine() {
-  NotifyProcessError(100, 0, "Msg start deactivating Port", kNoiseMessage);
+  Notify(SerialPlace::Deactivating, 0);
   const LineHandle h = comHandle_;
   if (const SysError e = platform_.SetEventMask(h, 0); e != kSysOk)
-    NotifyProcessError(101, e, "Error disabling CommEvents", kNoiseError);
+    Notify(SerialPlace::EventMaskOff, e);
   active_ = false;
   if (const SysError e = platform_.Purge(h, kPurgeAll); e != kSysOk)
-    NotifyProcessError(102, e, "Error clearing Queues", kNoiseError);
+    Notify(SerialPlace::PurgeOnClose, e);
   WaitWhileThreadBusy(kCloseBusyRounds);
   // Closed from inside a delivery, the worker is parked in that delivery and winds down as
   // soon as the handler returns: that is not a worker stuck.
   if (threadBusy_ && !InOwnDelivery())
-    NotifyProcessError(104, 0, "Warning ThreadIsRunning", kNoiseWarning);
+    Notify(SerialPlace::ThreadStillRunning, 0);
   if (const SysError e = platform_.EscapeFunction(h, kEscapeClrDtr); e != kSysOk)
-    NotifyProcessError(602, e, "Error clearing DTR", kNoiseError);
+    Notify(SerialPlace::DtrDrop, e);
   dtrState_ = false;
   if (const SysError e = platform_.EscapeFunction(h, kEscapeClrRts); e != kSysOk)
-    NotifyProcessError(502, e, "Error clearing RTS", kNoiseError);
+    Notify(SerialPlace::RtsDrop, e);
   rtsState_ = false;
   if (const SysError e = platform_.Close(h); e != kSysOk)
-    NotifyProcessError(103, e, "Error closing Port", kNoiseError);
+    Notify(SerialPlace::ClosePort, e);
   comHandle_ = kInvalidLineHandle;
 }
 
 void TSerialPortNG::OpenLine() {
-  NotifyProcessError(110, 0, "Msg start reactivating Port", kNoiseMessage);
+  Notify(SerialPlace::Reactivating, 0);
   LineHandle h = kInvalidLineHandle;
   const SysError e = platform_.Open(commPort_.substr(0, kMaxDevicePathName), &h);
   if (e != kSysOk) h = kInvalidLineHandle;
@@ -167,33 +161,32 @@ void TSerialPortNG::OpenLine() {
   lastNotApplied_.clear();
   active_ = h != kInvalidLineHandle;
   if (!active_) {
-    NotifyProcessError(112, e, "Error reopening Port", kNoiseError);
+    Notify(SerialPlace::OpenFailed, e);
     return;
   }
-  SetupQueues(111);
+  SetupQueues(SerialPlace::QueueSizesOnOpen);
   ApplyLineSettings();
   SetDTRState(true);
   SetRTSState(true);
   if (const SysError m = platform_.SetEventMask(h, kEvAll); m != kSysOk)
-    NotifyProcessError(201, m, "Error activating CommEventMask", kNoiseError);
+    Notify(SerialPlace::EventMaskOn, m);
   workThread_->Wake();
 }
 
-void TSerialPortNG::SetupQueues(std::uint32_t place) {
+void TSerialPortNG::SetupQueues(SerialPlace where) {
   const SysError e = platform_.SetupBuffers(comHandle_, rxQueueSize_, txQueueSize_);
   if (e == kSysOk) {
     ReportNotApplied();
     return;
   }
-  NotifyProcessError(place, e, place == 111 ? "Error setup Queuesize" : "Error can not set Quesize",
-                     kNoiseError);
+  Notify(where, e);
 }
 
 void TSerialPortNG::ApplyLineSettings() {
   const LineHandle h = comHandle_;
   LineSettings dcb;
   if (const SysError e = platform_.GetSettings(h, &dcb); e != kSysOk) {
-    NotifyProcessError(801, e, "Error getting DCB from CommState", kNoiseError);
+    Notify(SerialPlace::ReadSettings, e);
     return;
   }
   dcb.baudRate = baudRate_;
@@ -218,10 +211,9 @@ void TSerialPortNG::ApplyLineSettings() {
   platform_.GetTimeouts(h, &timeouts);  // read back as the system expects; the result is unused
   timeouts = LineTimeouts{kReadReturnAtOnce, 0, 0, 0, 0};
   if (const SysError e = platform_.SetTimeouts(h, timeouts); e != kSysOk)
-    NotifyProcessError(802, e, "Error setting CommTimeout", kNoiseError);
+    Notify(SerialPlace::SetTimeouts, e);
   if (const SysError e = platform_.SetSettings(h, dcb); e != kSysOk) {
-    NotifyProcessError(802, e, "Error setting CommState, 87 indicate that Parms are incorrect",
-                       kNoiseError);
+    Notify(SerialPlace::SetSettings, e);
     return;
   }
   ReportNotApplied();
@@ -233,8 +225,7 @@ void TSerialPortNG::ReportNotApplied() {
   if (notApplied == lastNotApplied_) return;
   lastNotApplied_ = notApplied;
   if (!notApplied.empty())
-    NotifyProcessError(kPlaceNotApplied, 0, "Warning setting not applied: " + notApplied,
-                       kNoiseWarning);
+    Notify(SerialPlace::SettingNotApplied, 0, notApplied);
 }
 
 void TSerialPortNG::ApplyCharacterTimes() {
@@ -273,36 +264,35 @@ SINCROVIA_LINE_SETTER(WTOCharDelayTime, std::uint32_t, wtoCharDelayTime_)
 SINCROVIA_LINE_SETTER(WTOExtraDelayTime, std::uint16_t, wtoExtraDelayTime_)
 #undef SINCROVIA_LINE_SETTER
 
-void TSerialPortNG::SetXONLimDiv(std::uint8_t value) {
-  if (value == xonLimDiv_) return;
+// A flow-control limit in percent of the receive queue: above 100 it is warned of and capped.
+void TSerialPortNG::SetLimitPercent(std::uint8_t value, std::uint8_t& field, SerialPlace capped) {
+  if (value == field) return;
   if (value > kMaxLimitPercent) {
-    NotifyProcessError(100, value, "Warning XOnLimDef set to 100", kNoiseWarning);
+    Notify(capped, value);
     value = kMaxLimitPercent;
   }
-  xonLimDiv_ = value;
+  field = value;
   if (active_) ApplyLineSettings();
 }
 
+void TSerialPortNG::SetXONLimDiv(std::uint8_t value) {
+  SetLimitPercent(value, xonLimDiv_, SerialPlace::XonLimitCapped);
+}
+
 void TSerialPortNG::SetXOFFLimDiv(std::uint8_t value) {
-  if (value == xoffLimDiv_) return;
-  if (value > kMaxLimitPercent) {
-    NotifyProcessError(100, value, "Warning XOffLimDef set to 100", kNoiseWarning);
-    value = kMaxLimitPercent;
-  }
-  xoffLimDiv_ = value;
-  if (active_) ApplyLineSettings();
+  SetLimitPercent(value, xoffLimDiv_, SerialPlace::XoffLimitCapped);
 }
 
 void TSerialPortNG::SetRxQueueSize(std::uint16_t value) {
   if (value == rxQueueSize_) return;
   rxQueueSize_ = value;
-  SetupQueues(101);
+  SetupQueues(SerialPlace::RxQueueSize);
 }
 
 void TSerialPortNG::SetTxQueueSize(std::uint16_t value) {
   if (value == txQueueSize_) return;
   txQueueSize_ = value;
-  SetupQueues(102);
+  SetupQueues(SerialPlace::TxQueueSize);
 }
 
 void TSerialPortNG::SetXTOAuto(bool value) {
@@ -312,24 +302,20 @@ void TSerialPortNG::SetXTOAuto(bool value) {
 }
 
 void TSerialPortNG::ControlLine(bool raise, std::uint32_t setFn, std::uint32_t clrFn,
-                                std::uint32_t setPlace, const char* setMsg,
-                                std::uint32_t clrPlace, const char* clrMsg) {
+                                SerialPlace setPlace, SerialPlace clrPlace) {
   const SysError e = platform_.EscapeFunction(comHandle_, raise ? setFn : clrFn);
-  if (e != kSysOk)
-    NotifyProcessError(raise ? setPlace : clrPlace, e, raise ? setMsg : clrMsg, kNoiseError);
+  if (e != kSysOk) Notify(raise ? setPlace : clrPlace, e);
 }
 
 void TSerialPortNG::SetRTSState(bool value) {
   if (!active_) return;
-  ControlLine(value, kEscapeSetRts, kEscapeClrRts, 501, "Error setting RTS", 502,
-              "Error clearing RTS");
+  ControlLine(value, kEscapeSetRts, kEscapeClrRts, SerialPlace::RtsRaise, SerialPlace::RtsDrop);
   rtsState_ = value;
 }
 
 void TSerialPortNG::SetDTRState(bool value) {
   if (!active_) return;
-  ControlLine(value, kEscapeSetDtr, kEscapeClrDtr, 601, "Error setting DTR", 602,
-              "Error clearing DTR");
+  ControlLine(value, kEscapeSetDtr, kEscapeClrDtr, SerialPlace::DtrRaise, SerialPlace::DtrDrop);
   dtrState_ = value;
 }
 
@@ -337,23 +323,22 @@ void TSerialPortNG::SetBREAKState(bool value) {
   if (!active_) return;
   if (value) {
     if (const SysError e = platform_.SetBreak(comHandle_); e != kSysOk)
-      NotifyProcessError(701, e, "Error setting BREAK State", kNoiseError);
+      Notify(SerialPlace::BreakOn, e);
   } else {
     if (const SysError e = platform_.ClearBreak(comHandle_); e != kSysOk)
-      NotifyProcessError(702, e, "Error clearing BREAK State", kNoiseError);
+      Notify(SerialPlace::BreakOff, e);
   }
   breakState_ = value;
 }
 
 void TSerialPortNG::ResetWriteEvent() {
   if (const SysError e = platform_.ResetEvent(writeOv_.event); e != kSysOk)
-    NotifyProcessError(1101, e, "Error resetting Overlapped Event", kNoiseError);
+    Notify(SerialPlace::WriteEventReset, e);
 }
 
 void TSerialPortNG::SendData(const std::uint8_t* data, std::uint32_t count) {
   if (sendInProgress_) {
-    NotifyProcessError(901, 0, "Msg, dont enter SendData while SendInProgress is set",
-                       kNoiseMessage);
+    Notify(SerialPlace::SendWhileBusy, 0);
     return;
   }
   const LineHandle h = comHandle_;
@@ -362,7 +347,7 @@ void TSerialPortNG::SendData(const std::uint8_t* data, std::uint32_t count) {
   timeouts = LineTimeouts{kReadReturnAtOnce, 0, 0, 0,
                           count * wtoCharDelayTime_ / 1000 + wtoExtraDelayTime_};
   if (const SysError e = platform_.SetTimeouts(h, timeouts); e != kSysOk)
-    NotifyProcessError(902, e, "Error setting CommTimeout", kNoiseError);
+    Notify(SerialPlace::WriteTimeouts, e);
   writeCount_ = count;
   std::uint32_t written = 0;
   const SysError e = platform_.Write(h, data, count, &written, writeOv_);
@@ -373,7 +358,7 @@ void TSerialPortNG::SendData(const std::uint8_t* data, std::uint32_t count) {
     writeStartTick_ = platform_.TickCount();
     sendInProgress_ = true;
   } else {
-    NotifyProcessError(903, e, "Error writing Data", kNoiseError);
+    Notify(SerialPlace::WriteStart, e);
     ResetWriteEvent();
     sendInProgress_ = false;
   }
@@ -383,7 +368,7 @@ void TSerialPortNG::SendText(const ByteString& text) {
   if (text.empty()) return;
   const auto count = static_cast<std::uint32_t>(text.size());
   if (sendInProgress_) {
-    // Refused (901): the copy of the write in progress must stay untouched.
+    // Refused (SendWhileBusy): the copy of the write in progress must stay untouched.
     SendData(reinterpret_cast<const std::uint8_t*>(text.data()), count);
     return;
   }
@@ -589,12 +574,12 @@ void TWorkThread::ActivePass() {
   if (!owner_->active_) {
     if (readPending_) {
       if (const SysError e = platform_.SetEvent(owner_->readOv_.event); e != kSysOk)
-        Report(1101, e, "Error resetting Overlapped Event");
+        Report(SerialPlace::WorkerEventReset, e);
     }
     if (waitPending_) {
       platform_.SetEventMask(owner_->comHandle_, 0);
       if (const SysError e = platform_.SetEvent(owner_->waitOv_.event); e != kSysOk)
-        Report(1101, e, "Error resetting Overlapped Event");
+        Report(SerialPlace::WorkerEventReset, e);
     }
     if (!readPending_ && !waitPending_ && !owner_->sendInProgress_) wasActive_ = false;
   }
@@ -629,7 +614,7 @@ void TWorkThread::WaitOnLine() {
     } else if (r == 1) {
       EventCompletion();
     } else if (r != kWaitTimeout) {
-      Report(9911, r, "Error getting Overlappedresult");
+      Report(SerialPlace::ReadAndEventWait, r);
       AbandonPendingRead();
       waitPending_ = false;
     }
@@ -640,7 +625,7 @@ void TWorkThread::WaitOnLine() {
     if (r == 0) {
       ReadCompletion();
     } else if (r != kWaitTimeout) {
-      Report(9912, r, "Error getting Overlappedresult");
+      Report(SerialPlace::ReadWait, r);
       AbandonPendingRead();
     }
   } else if (waitPending_) {
@@ -650,7 +635,7 @@ void TWorkThread::WaitOnLine() {
     if (r == 0) {
       EventCompletion();
     } else if (r != kWaitTimeout) {
-      Report(9913, r, "Error getting Overlappedresult");
+      Report(SerialPlace::EventWait, r);
       waitPending_ = false;
     }
   } else if (waitCompletedAtOnce_ && active) {
@@ -680,9 +665,9 @@ void TWorkThread::StatusPoll() {
   const SysError me = platform_.GetModemStatus(h, &modem);
   if (me != kSysOk) {
     lastError_ = me;
-    if (!RepeatSuppressed(9905, true)) Report(9905, me, "Error getting ModemStatus");
+    if (!RepeatSuppressed(SerialPlace::ModemStatus, true)) Report(SerialPlace::ModemStatus, me);
   } else {
-    RepeatSuppressed(9905, false);
+    RepeatSuppressed(SerialPlace::ModemStatus, false);
     const std::uint32_t old = c.modemState_;
     bool ringDue = false;
     if (c.platformId_ == static_cast<std::int32_t>(kRingPlatformId) &&
@@ -708,10 +693,10 @@ void TWorkThread::StatusPoll() {
     const SysError e = platform_.ClearError(h, &errors, &status);
     if (e != kSysOk) {
       lastError_ = e;
-      if (!RepeatSuppressed(9803, true)) Report(9803, e, "Error ClearCommError");
+      if (!RepeatSuppressed(SerialPlace::LineStatus, true)) Report(SerialPlace::LineStatus, e);
       return;
     }
-    RepeatSuppressed(9803, false);
+    RepeatSuppressed(SerialPlace::LineStatus, false);
     const auto flags = static_cast<TComStateFlags>(status.flags & 0xFFu);
     if (errors == c.commError_ && flags == c.commStateFlags_ &&
         status.inQueue == c.commStateInQueue_ && status.outQueue == c.commStateOutQueue_)
@@ -742,7 +727,7 @@ void TWorkThread::ReadStep() {
   readCount_ = 0;
   const SysError e = platform_.Read(c.comHandle_, readBuffer_.data(), n, &readCount_, c.readOv_);
   if (e == kSysOk) {
-    RepeatSuppressed(9804, false);
+    RepeatSuppressed(SerialPlace::ReadStart, false);
     c.readRequest_ = false;
     QueueCluster(readBuffer_.data(), std::min(readCount_, n));
     readBuffer_.clear();
@@ -753,7 +738,7 @@ void TWorkThread::ReadStep() {
     lastError_ = e;
     c.readRequest_ = false;
     readBuffer_.clear();
-    if (!RepeatSuppressed(9804, true)) Report(9804, e, "Error reading Data");
+    if (!RepeatSuppressed(SerialPlace::ReadStart, true)) Report(SerialPlace::ReadStart, e);
   }
 }
 
@@ -768,9 +753,9 @@ void TWorkThread::ReadCompletion() {
   } else {
     lastError_ = e;
     if (e == kSysOperationAborted)
-      Report(9907, e, "Error read aborted");
+      Report(SerialPlace::ReadAborted, e);
     else
-      Report(9908, e, "Error getting Overlappedresult");
+      Report(SerialPlace::ReadResult, e);
   }
   readBuffer_.clear();
   readPending_ = false;
@@ -780,16 +765,17 @@ void TWorkThread::EventWaitStep() {
   std::uint32_t mask = 0;
   const SysError e = platform_.WaitEvent(owner_->comHandle_, &mask, owner_->waitOv_);
   if (e == kSysOk) {
-    RepeatSuppressed(kKeyWaitStart, false);
+    RepeatSuppressed(SerialPlace::EventWaitStart, false);
     waitCompletedAtOnce_ = mask != 0;
     StatusPoll();
     EventDispatch(mask);
   } else if (e == kSysIoPending) {
-    RepeatSuppressed(kKeyWaitStart, false);
+    RepeatSuppressed(SerialPlace::EventWaitStart, false);
     waitPending_ = true;
   } else {
     lastError_ = e;
-    if (!RepeatSuppressed(kKeyWaitStart, true)) Report(9907, e, "Error calling WaitCommEvent");
+    if (!RepeatSuppressed(SerialPlace::EventWaitStart, true))
+      Report(SerialPlace::EventWaitStart, e);
   }
 }
 
@@ -812,7 +798,7 @@ void TWorkThread::WriteCheck() {
   if (e == kSysOk) {
     c.writtenBytes_ = count;
     c.sendInProgress_ = false;
-    if (count != c.writeCount_) Report(9701, lastError_, "Error write TimeOut");
+    if (count != c.writeCount_) Report(SerialPlace::WriteTimedOut, lastError_);
     Deliver(&TSerialPortNG::OnWriteDone);
   } else if (e == kSysIoIncomplete) {
     return;
@@ -824,15 +810,15 @@ void TWorkThread::WriteCheck() {
     c.writtenBytes_ = c.writeCount_.load();
     c.sendInProgress_ = false;
     if (const SysError r = platform_.ResetEvent(c.writeOv_.event); r != kSysOk)
-      Report(1101, r, "Error resetting Overlapped Event");
-    Report(9701, kSysIoPending, "Error write TimeOut");
+      Report(SerialPlace::WorkerEventReset, r);
+    Report(SerialPlace::WriteTimedOut, kSysIoPending);
     Deliver(&TSerialPortNG::OnWriteDone);
   } else {
     lastError_ = e;
     c.sendInProgress_ = false;
     if (const SysError r = platform_.ResetEvent(c.writeOv_.event); r != kSysOk)
-      Report(1101, r, "Error resetting Overlapped Event");
-    Report(9702, e, "Error getting Overlapped Result");
+      Report(SerialPlace::WorkerEventReset, r);
+    Report(SerialPlace::WriteResult, e);
     Deliver(&TSerialPortNG::OnWriteDone);
   }
 }
@@ -874,19 +860,19 @@ void TWorkThread::QueueCluster(const std::uint8_t* data, std::uint32_t size) {
   Deliver(&TSerialPortNG::OnRxClusterEvent);
 }
 
-void TWorkThread::Report(std::uint32_t place, std::uint32_t code, const char* msg) {
+void TWorkThread::Report(SerialPlace where, std::uint32_t code) {
   // A device that has gone makes every step fail: that is told once, in its own words.
   if (platform_.IsLineGone(code)) {
     if (owner_->lineLost_.exchange(true)) return;
-    place = kPlaceLineLost;
-    msg = "Error line lost (device unplugged or hung up)";
+    where = SerialPlace::LineLost;
   }
   if (owner_->threadQuietMode_) return;
-  const std::string text(msg);
+  const SerialPlaceRow& row = PlaceRow(where);
+  const std::string text(row.message);
   TSerialPortNG* owner = owner_;
   // After the handler returns nothing of the component is touched: it may have gone.
-  OnMainThread([owner, place, code, &text] {
-    owner->NotifyProcessError(place, code, text, kNoiseError);
+  OnMainThread([owner, &row, code, &text] {
+    owner->NotifyProcessError(row.place, code, text, row.noise);
   });
 }
 
@@ -903,14 +889,14 @@ void TWorkThread::Deliver(TNotifyEvent TSerialPortNG::*event) {
   });
 }
 
-bool TWorkThread::RepeatSuppressed(std::uint32_t place, bool failed) {
-  const auto it = std::find(repeatedPlaces_.begin(), repeatedPlaces_.end(), place);
+bool TWorkThread::RepeatSuppressed(SerialPlace where, bool failed) {
+  const auto it = std::find(repeatedPlaces_.begin(), repeatedPlaces_.end(), where);
   if (!failed) {
     if (it != repeatedPlaces_.end()) repeatedPlaces_.erase(it);
     return false;
   }
   if (it != repeatedPlaces_.end()) return true;
-  repeatedPlaces_.push_back(place);
+  repeatedPlaces_.push_back(where);
   return false;
 }
 

@@ -4,7 +4,7 @@
 // on the main thread through the hand-over of util/MainThread.h (synchronously, in order).
 //
 // Every failure is reported through NotifyProcessError (place, system code, fixed message,
-// noise 0 error / 1 warning / 2 message) and never thrown.
+// noise 0 error / 1 warning / 2 message) and never thrown; SerialPlaces.h lists the places.
 //
 // The component is used from the main thread (util/MainThread.h), which must serve the
 // hand-over: the worker waits for every delivery to run there.
@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "serial/SerialPlatform.h"
+#include "serial/SerialPlaces.h"
 #include "util/ByteString.h"
 
 namespace sincrovia {
@@ -120,7 +121,7 @@ class TWorkThread {
   void WaitOnLine();
   void AbandonPendingRead();
   std::uint32_t WaitTimeoutMs();
-  void Report(std::uint32_t place, std::uint32_t code, const char* msg);
+  void Report(SerialPlace where, std::uint32_t code);
   void Deliver(TNotifyEvent TSerialPortNG::*event);
   void OnMainThread(const std::function<void()>& call);
 
@@ -139,8 +140,8 @@ class TWorkThread {
   std::uint32_t lastError_ = 0;
   // Places whose failure was just reported, so that a lasting fault (a hung-up line) is told
   // once and not on every pass; cleared when the same step succeeds again.
-  std::vector<std::uint32_t> repeatedPlaces_;
-  bool RepeatSuppressed(std::uint32_t place, bool failed);
+  std::vector<SerialPlace> repeatedPlaces_;
+  bool RepeatSuppressed(SerialPlace where, bool failed);
 
   std::atomic<bool> terminated_{false};
   bool wakeRequested_ = false;  // guarded by idleMutex_
@@ -311,9 +312,12 @@ class TSerialPortNG {
   void ApplyLineSettings();
   void ReportNotApplied();
   void ApplyCharacterTimes();
-  void SetupQueues(std::uint32_t place);
-  void ControlLine(bool raise, std::uint32_t setFn, std::uint32_t clrFn, std::uint32_t setPlace,
-                   const char* setMsg, std::uint32_t clrPlace, const char* clrMsg);
+  // Reports `where` with its number, noise and message (followed by `detail`).
+  void Notify(SerialPlace where, std::uint32_t code, const std::string& detail = {});
+  void SetupQueues(SerialPlace where);
+  void SetLimitPercent(std::uint8_t value, std::uint8_t& field, SerialPlace capped);
+  void ControlLine(bool raise, std::uint32_t setFn, std::uint32_t clrFn, SerialPlace setPlace,
+                   SerialPlace clrPlace);
   void DoBreak(bool start);
   void WaitWhileThreadBusy(int rounds);
   void WaitServingOwnWorker(const std::function<bool()>& doneWaiting,

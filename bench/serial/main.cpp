@@ -110,6 +110,16 @@ void ReadAll(int fd, std::size_t count) {
   }
 }
 
+// The slave end opened as a plain program would: raw, non-blocking.
+int OpenRawSlave(const Pty& pty) {
+  const int fd = ::open(pty.slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  termios t{};
+  tcgetattr(fd, &t);
+  cfmakeraw(&t);
+  tcsetattr(fd, TCSANOW, &t);
+  return fd;
+}
+
 void ConfigureLikeTheLink(TSerialPortNG& port, const std::string& path) {
   port.SetCommPort(path);
   port.SetBaudRate(115000);
@@ -139,13 +149,15 @@ double CpuSeconds() {
          static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
-void Row(const char* figure, const char* unit, double median, double p99,
+// Prints one figure; gives back whether its target was met.
+bool Row(const char* figure, const char* unit, double median, double p99,
          const std::string& reference, const char* target, bool met) {
   std::printf(
       "{\"figure\": \"%s\", \"unit\": \"%s\", \"median\": %.4g, \"p99\": %.4g, "
       "\"reference\": \"%s\", \"target\": \"%s\", \"met\": %s}\n",
       figure, unit, median, p99, reference.c_str(), target, met ? "true" : "false");
   std::fflush(stdout);
+  return met;
 }
 
 // MB/s of one burst into the component.
@@ -171,11 +183,7 @@ double BurstIntoComponent() {
 // MB/s of one burst read by a plain read(2) loop on the slave.
 double BurstIntoReadLoop() {
   Pty pty;
-  const int fd = ::open(pty.slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-  termios t{};
-  tcgetattr(fd, &t);
-  cfmakeraw(&t);
-  tcsetattr(fd, TCSANOW, &t);
+  const int fd = OpenRawSlave(pty);
   const std::string bytes(kBurstBytes, 'x');
   const auto start = Clock::now();
   std::thread far([&] { WriteAll(pty.master, bytes.data(), bytes.size()); });
@@ -208,11 +216,7 @@ double WriteThroughComponent() {
 // Milliseconds of one 64 KiB plain write(2) loop on the slave.
 double WriteThroughWriteLoop() {
   Pty pty;
-  const int fd = ::open(pty.slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-  termios t{};
-  tcgetattr(fd, &t);
-  cfmakeraw(&t);
-  tcsetattr(fd, TCSANOW, &t);
+  const int fd = OpenRawSlave(pty);
   const std::string bytes(kWriteBytes, 'w');
   std::thread far([&] { ReadAll(pty.master, kWriteBytes); });
   const auto start = Clock::now();
@@ -260,11 +264,7 @@ std::vector<double> CrossingDelays() {
 // machine's scheduling allows at best.
 std::vector<double> PlainWakeDelays() {
   Pty pty;
-  const int fd = ::open(pty.slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-  termios t{};
-  tcgetattr(fd, &t);
-  cfmakeraw(&t);
-  tcsetattr(fd, TCSANOW, &t);
+  const int fd = OpenRawSlave(pty);
   std::vector<double> delays;
   Clock::time_point writtenAt;
   const std::string second(kSecondHalf, 'b');
@@ -330,12 +330,10 @@ int main() {
   }
   {
     const double m = Median(component), r = Median(plain);
-    const bool met = m >= kMinBurstMBps && m * kMaxRatio >= r;
-    allMet = allMet && met;
-    Row("serial: 1 MB burst from a pty into the component", "MB/s", m,
-        *std::min_element(component.begin(), component.end()),
-        "plain read(2) loop " + Fixed(r) + " MB/s (" + Fixed(r / m) + "x)",
-        ">= 5 MB/s, within 3x of read(2)", met);
+    allMet &= Row("serial: 1 MB burst from a pty into the component", "MB/s", m,
+                  *std::min_element(component.begin(), component.end()),
+                  "plain read(2) loop " + Fixed(r) + " MB/s (" + Fixed(r / m) + "x)",
+                  ">= 5 MB/s, within 3x of read(2)", m >= kMinBurstMBps && m * kMaxRatio >= r);
   }
 
   std::vector<double> writes, plainWrites;
@@ -345,38 +343,38 @@ int main() {
   }
   {
     const double m = Median(writes), r = Median(plainWrites);
-    const bool met = m <= kMaxRatio * r;
-    allMet = allMet && met;
-    Row("serial: 64 KiB write into a pty", "ms", m, Quantile(writes, 0.99),
-        "plain write(2) loop " + Fixed(r) + " ms (" + Fixed(m / r) + "x), p99 " +
-            Fixed(Quantile(plainWrites, 0.99)) + " ms",
-        "within 3x of write(2)", met);
+    allMet &= Row("serial: 64 KiB write into a pty", "ms", m, Quantile(writes, 0.99),
+                  "plain write(2) loop " + Fixed(r) + " ms (" + Fixed(m / r) + "x), p99 " +
+                      Fixed(Quantile(plainWrites, 0.99)) + " ms",
+                  "within 3x of write(2)", m <= kMaxRatio * r);
   }
 
   {
     const std::vector<double> d = CrossingDelays();
     const std::vector<double> plainWake = PlainWakeDelays();
     const double p99 = Quantile(d, 0.99);
-    const bool met = d.size() == static_cast<std::size_t>(kCrossings) && p99 <= kMaxCrossingP99Ms;
-    allMet = allMet && met;
-    Row("serial: cluster-size crossing to the cluster event", "ms", Median(d), p99,
-        std::to_string(d.size()) + " crossings; plain poll(2) wake-up median " +
-            Fixed(Median(plainWake)) + " ms, p99 " + Fixed(Quantile(plainWake, 0.99)) + " ms",
-        "p99 <= 1 ms", met);
+    allMet &= Row("serial: cluster-size crossing to the cluster event", "ms", Median(d), p99,
+                  std::to_string(d.size()) + " crossings; plain poll(2) wake-up median " +
+                      Fixed(Median(plainWake)) + " ms, p99 " + Fixed(Quantile(plainWake, 0.99)) +
+                      " ms",
+                  "p99 <= 1 ms",
+                  d.size() == static_cast<std::size_t>(kCrossings) && p99 <= kMaxCrossingP99Ms);
   }
 
-  {
-    const double idle = PortsCpuPercent(false, kIdleTime);
-    const bool met = idle < kMaxIdlePercent;
-    allMet = allMet && met;
-    Row("serial: CPU of four open idle ports", "% core", idle, idle, "5 s", "< 0.5 %", met);
-  }
-  {
-    const double hung = PortsCpuPercent(true, kHangUpTime);
-    const bool met = hung < kMaxIdlePercent;
-    allMet = allMet && met;
-    Row("serial: CPU of four ports after a hang-up", "% core", hung, hung, "3 s", "< 0.5 %",
-        met);
+  // The CPU of four ports, open and idle, then after their lines hung up.
+  const struct {
+    const char* figure;
+    bool hangUp;
+    std::chrono::seconds time;
+    const char* reference;
+  } cpuFigures[] = {
+      {"serial: CPU of four open idle ports", false, kIdleTime, "5 s"},
+      {"serial: CPU of four ports after a hang-up", true, kHangUpTime, "3 s"},
+  };
+  for (const auto& f : cpuFigures) {
+    const double percent = PortsCpuPercent(f.hangUp, f.time);
+    allMet &= Row(f.figure, "% core", percent, percent, f.reference, "< 0.5 %",
+                  percent < kMaxIdlePercent);
   }
   return allMet ? 0 : 1;
 }

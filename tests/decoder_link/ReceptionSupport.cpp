@@ -1,5 +1,7 @@
 #include "ReceptionSupport.h"
 
+#include "LiteralRescan.h"
+
 namespace sincrovia::testing {
 
 namespace {
@@ -42,31 +44,10 @@ std::string DateTimeRecord(uint8_t year, uint8_t month, uint8_t day, uint8_t hou
 }
 
 std::vector<PlainCut> PlainCutRecords(std::string& buffer, char type, size_t length) {
-    const std::string marker{'\0', type};
-    const long recordLength = static_cast<long>(length);
     std::vector<PlainCut> cuts;
-    long from = 1;
-    for (;;) {
-        const long len = static_cast<long>(buffer.size());
-        if (from >= len - 1 || len < recordLength) break;
-        const size_t found = buffer.find(marker, static_cast<size_t>(from - 1));
-        if (found == std::string::npos) {
-            ++from;
-            continue;
-        }
-        const long start = static_cast<long>(found) + 1;
-        const long last = start + recordLength - 1;  // position of the record's LF
-        if (last > len || buffer[static_cast<size_t>(last - 2)] != '\r' ||
-            buffer[static_cast<size_t>(last - 1)] != '\n') {
-            ++from;
-            continue;
-        }
-        PlainCut cut;
-        cut.record = buffer.substr(found, length);
-        buffer.erase(found, length);
-        cut.remaining = buffer;
-        cuts.push_back(std::move(cut));
-    }
+    // The record is handed over once removed: the buffer then holds what is left.
+    literal::Scan(buffer, type, length, literal::Advance::OneByte,
+                  [&](const std::string& record) { cuts.push_back({record, buffer}); });
     return cuts;
 }
 

@@ -36,9 +36,8 @@ struct PlainCut {
     std::string remaining;
 };
 
-/// One scan as the plain algorithm does it: positions from 1; search the two-byte marker from
-/// position From; a miss, or a record not ending in CR LF, advances From by one and searches
-/// again from there; a record taken is deleted and From kept. Quadratic; for comparison only.
+/// One scan of the plain per-byte rescan (LiteralRescan.h, advancing one byte at a time), with
+/// each record it cuts and the buffer left after that cut. Quadratic; for comparison only.
 std::vector<PlainCut> PlainCutRecords(std::string& buffer, char type, size_t length);
 
 }  // namespace sincrovia::testing

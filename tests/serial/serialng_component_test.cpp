@@ -3,11 +3,14 @@
 // error filter and every reporting place of the component.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
+#include <iterator>
 #include <memory>
 
 #include "SerialNGTestSupport.h"
 #include "serial/SerialNG.h"
+#include "serial/SerialPlaces.h"
 #include "serial/SerialPlatformFake.h"
 #include "util/MainThread.h"
 
@@ -354,15 +357,15 @@ TEST_F(ComponentTest, WriteOnAClosedLineReports903) {
   EXPECT_FALSE(port->SendInProgress());
 }
 
-// Every place of the component, provoked through the platform.
+// Every place of the component's table, provoked through the platform: each reported with
+// its number, message and noise.
 TEST_F(ComponentTest, EveryPlaceIsReported) {
   struct Case {
     const char* legend;
     Call call;  // made to fail once with code 31
     bool openFirst;
     std::function<void(TSerialPortNG&)> act;
-    std::uint32_t place;
-    const char* msg;
+    SerialPlace where;
   };
   auto openIt = [](TSerialPortNG& p) {
     p.SetCommPort("COM9");
@@ -370,42 +373,59 @@ TEST_F(ComponentTest, EveryPlaceIsReported) {
   };
   auto closeIt = [](TSerialPortNG& p) { p.SetActive(false); };
   const Case cases[] = {
-      {"mask 0 on closing", Call::SetEventMask, true, closeIt, 101, "Error disabling CommEvents"},
-      {"purge on closing", Call::Purge, true, closeIt, 102, "Error clearing Queues"},
-      {"close handle", Call::Close, true, closeIt, 103, "Error closing Port"},
-      {"DTR drop on closing", Call::EscapeFunction, true, closeIt, 602, "Error clearing DTR"},
-      {"open", Call::Open, false, openIt, 112, "Error reopening Port"},
-      {"queue sizes on opening", Call::SetupBuffers, false, openIt, 111, "Error setup Queuesize"},
-      {"event mask on opening", Call::SetEventMask, false, openIt, 201,
-       "Error activating CommEventMask"},
-      {"read settings", Call::GetSettings, false, openIt, 801, "Error getting DCB from CommState"},
-      {"set timeouts", Call::SetTimeouts, false, openIt, 802, "Error setting CommTimeout"},
-      {"set settings", Call::SetSettings, false, openIt, 802,
-       "Error setting CommState, 87 indicate that Parms are incorrect"},
-      {"DTR raise on opening", Call::EscapeFunction, false, openIt, 601, "Error setting DTR"},
+      {"mask 0 on closing", Call::SetEventMask, true, closeIt, SerialPlace::EventMaskOff},
+      {"purge on closing", Call::Purge, true, closeIt, SerialPlace::PurgeOnClose},
+      {"close handle", Call::Close, true, closeIt, SerialPlace::ClosePort},
+      {"DTR drop on closing", Call::EscapeFunction, true, closeIt, SerialPlace::DtrDrop},
+      {"open", Call::Open, false, openIt, SerialPlace::OpenFailed},
+      {"queue sizes on opening", Call::SetupBuffers, false, openIt, SerialPlace::QueueSizesOnOpen},
+      {"event mask on opening", Call::SetEventMask, false, openIt, SerialPlace::EventMaskOn},
+      {"read settings", Call::GetSettings, false, openIt, SerialPlace::ReadSettings},
+      {"set timeouts", Call::SetTimeouts, false, openIt, SerialPlace::SetTimeouts},
+      {"set settings", Call::SetSettings, false, openIt, SerialPlace::SetSettings},
+      {"DTR raise on opening", Call::EscapeFunction, false, openIt, SerialPlace::DtrRaise},
       {"RTS raise", Call::EscapeFunction, true, [](TSerialPortNG& p) { p.SetRTSState(true); },
-       501, "Error setting RTS"},
+       SerialPlace::RtsRaise},
       {"RTS drop", Call::EscapeFunction, true, [](TSerialPortNG& p) { p.SetRTSState(false); },
-       502, "Error clearing RTS"},
+       SerialPlace::RtsDrop},
       {"DTR drop", Call::EscapeFunction, true, [](TSerialPortNG& p) { p.SetDTRState(false); },
-       602, "Error clearing DTR"},
-      {"break on", Call::SetBreak, true, [](TSerialPortNG& p) { p.SetBREAKState(true); }, 701,
-       "Error setting BREAK State"},
+       SerialPlace::DtrDrop},
+      {"break on", Call::SetBreak, true, [](TSerialPortNG& p) { p.SetBREAKState(true); },
+       SerialPlace::BreakOn},
       {"break off", Call::ClearBreak, true, [](TSerialPortNG& p) { p.SetBREAKState(false); },
-       702, "Error clearing BREAK State"},
-      {"write timeouts", Call::SetTimeouts, true, [](TSerialPortNG& p) { p.SendText("a"); }, 902,
-       "Error setting CommTimeout"},
-      {"write", Call::Write, true, [](TSerialPortNG& p) { p.SendText("a"); }, 903,
-       "Error writing Data"},
+       SerialPlace::BreakOff},
+      {"write timeouts", Call::SetTimeouts, true, [](TSerialPortNG& p) { p.SendText("a"); },
+       SerialPlace::WriteTimeouts},
+      {"write", Call::Write, true, [](TSerialPortNG& p) { p.SendText("a"); },
+       SerialPlace::WriteStart},
       {"reset of the write event", Call::ResetEvent, false,
-       [](TSerialPortNG& p) { p.SendText("a"); }, 1101, "Error resetting Overlapped Event"},
+       [](TSerialPortNG& p) { p.SendText("a"); }, SerialPlace::WriteEventReset},
       {"receive queue size", Call::SetupBuffers, true,
-       [](TSerialPortNG& p) { p.SetRxQueueSize(1024); }, 101, "Error can not set Quesize"},
+       [](TSerialPortNG& p) { p.SetRxQueueSize(1024); }, SerialPlace::RxQueueSize},
       {"transmit queue size", Call::SetupBuffers, true,
-       [](TSerialPortNG& p) { p.SetTxQueueSize(1024); }, 102, "Error can not set Quesize"},
+       [](TSerialPortNG& p) { p.SetTxQueueSize(1024); }, SerialPlace::TxQueueSize},
   };
+  // Places that no failing call provokes, each told by a test of its own: the construction's,
+  // the opening and closing messages, the busy worker, the settings not applied (pty test), the
+  // limit warnings and the refused send.
+  const SerialPlace toldElsewhere[] = {
+      SerialPlace::EventNotCreated,   SerialPlace::EventExists,
+      SerialPlace::Deactivating,      SerialPlace::ThreadStillRunning,
+      SerialPlace::Reactivating,      SerialPlace::SettingNotApplied,
+      SerialPlace::XonLimitCapped,    SerialPlace::XoffLimitCapped,
+      SerialPlace::SendWhileBusy};
+  for (const SerialPlaceRow& row : kSerialPlaces) {
+    if (row.reporter != SerialReporter::Component ||
+        std::find(std::begin(toldElsewhere), std::end(toldElsewhere), row.id) !=
+            std::end(toldElsewhere))
+      continue;
+    EXPECT_TRUE(std::any_of(std::begin(cases), std::end(cases),
+                            [&](const Case& c) { return c.where == row.id; }))
+        << "no case provokes place " << row.place << " \"" << row.message << "\"";
+  }
   constexpr SysError kCode = 31;
   for (const Case& c : cases) {
+    const SerialPlaceRow& row = PlaceRow(c.where);
     port = std::make_unique<TSerialPortNG>(fake);
     rec = std::make_unique<SerialRecorder>(*port);
     if (c.openFirst) Open();
@@ -413,7 +433,8 @@ TEST_F(ComponentTest, EveryPlaceIsReported) {
     rec->Clear();
     c.act(*port);
     const bool found = std::any_of(rec->reports.begin(), rec->reports.end(), [&](auto& r) {
-      return r.place == c.place && r.msg == c.msg && r.code == kCode && r.noise == 0;
+      return r.place == row.place && r.msg == row.message && r.code == kCode &&
+             r.noise == row.noise;
     });
     EXPECT_TRUE(found) << c.legend;
     fake->ClearFailure(c.call);

@@ -5,10 +5,12 @@
 
 #include <algorithm>
 #include <functional>
+#include <iterator>
 #include <memory>
 
 #include "SerialNGTestSupport.h"
 #include "serial/SerialNG.h"
+#include "serial/SerialPlaces.h"
 #include "serial/SerialPlatformFake.h"
 #include "util/MainThread.h"
 
@@ -293,14 +295,14 @@ TEST_F(WorkerTest, DestructionWhileOpenDeliversNoMoreClusters) {
   EXPECT_LE(rec->Count("RxCluster"), before + 1);
 }
 
-// Every place of the worker, provoked through the platform.
+// Every place of the worker's table, provoked through the platform: each reported with its
+// number, message and noise.
 TEST_F(WorkerTest, EveryPlaceIsReported) {
   struct Case {
     const char* legend;
     std::function<void(SerialPlatformFake&)> script;  // before the action
     std::function<void(WorkerTest&)> act;
-    std::uint32_t place;
-    const char* msg;
+    SerialPlace where;
     std::uint32_t code;
   };
   auto receive = [](WorkerTest& t) {
@@ -311,15 +313,14 @@ TEST_F(WorkerTest, EveryPlaceIsReported) {
   auto nothing = [](WorkerTest&) {};
   auto close = [](WorkerTest& t) { t.port->SetActive(false); };
   const Case cases[] = {
-      {"modem status", [](auto& f) { f.FailCall(Call::GetModemStatus, 31); }, nothing, 9905,
-       "Error getting ModemStatus", 31},
-      {"line status", [](auto& f) { f.FailCall(Call::ClearError, 31); }, nothing, 9803,
-       "Error ClearCommError", 31},
-      {"read start", [](auto& f) { f.FailCall(Call::Read, 31); }, receive, 9804,
-       "Error reading Data", 31},
-      {"event wait start", [](auto& f) { f.FailCall(Call::WaitEvent, 31); },
-       [](WorkerTest& t) { t.fake->RaiseEvents(kEvCts); }, 9907, "Error calling WaitCommEvent",
+      {"modem status", [](auto& f) { f.FailCall(Call::GetModemStatus, 31); }, nothing,
+       SerialPlace::ModemStatus, 31},
+      {"line status", [](auto& f) { f.FailCall(Call::ClearError, 31); }, nothing,
+       SerialPlace::LineStatus, 31},
+      {"read start", [](auto& f) { f.FailCall(Call::Read, 31); }, receive, SerialPlace::ReadStart,
        31},
+      {"event wait start", [](auto& f) { f.FailCall(Call::WaitEvent, 31); },
+       [](WorkerTest& t) { t.fake->RaiseEvents(kEvCts); }, SerialPlace::EventWaitStart, 31},
       {"pending read aborted by closing", [](auto& f) { f.SetReadsPending(true); },
        [](WorkerTest& t) {
          t.port->SetReadRequest(true);
@@ -327,7 +328,7 @@ TEST_F(WorkerTest, EveryPlaceIsReported) {
          ServeUntil([&] { return t.fake->HasPendingRead(); });
          t.port->SetActive(false);
        },
-       9907, "Error read aborted", kSysOperationAborted},
+       SerialPlace::ReadAborted, kSysOperationAborted},
       {"pending read result", [](auto& f) {
          f.SetReadsPending(true);
          f.FailCall(Call::ResultRead, 31);
@@ -338,7 +339,7 @@ TEST_F(WorkerTest, EveryPlaceIsReported) {
          ServeUntil([&] { return t.fake->HasPendingRead(); });
          t.fake->FinishRead();
        },
-       9908, "Error getting Overlappedresult", 31},
+       SerialPlace::ReadResult, 31},
       {"two-object wait", [](auto& f) { f.SetReadsPending(true); },
        [](WorkerTest& t) {
          t.port->SetReadRequest(true);
@@ -346,7 +347,7 @@ TEST_F(WorkerTest, EveryPlaceIsReported) {
          ServeUntil([&] { return t.fake->HasPendingRead(); });
          t.fake->FailCall(Call::WaitForEvents, kWaitFailed);
        },
-       9911, "Error getting Overlappedresult", kWaitFailed},
+       SerialPlace::ReadAndEventWait, kWaitFailed},
       {"read-only wait", [](auto& f) { f.SetReadsPending(true); },
        [](WorkerTest& t) {
          t.fake->FailCall(Call::WaitEvent, 31, SerialPlatformFake::kAlways);
@@ -356,26 +357,34 @@ TEST_F(WorkerTest, EveryPlaceIsReported) {
          ServeUntil([&] { return t.fake->HasPendingRead(); });
          t.fake->FailCall(Call::WaitForEvents, 1234);
        },
-       9912, "Error getting Overlappedresult", 1234},
-      {"event-only wait", [](auto& f) { f.FailCall(Call::WaitForEvents, 4321); }, nothing, 9913,
-       "Error getting Overlappedresult", 4321},
+       SerialPlace::ReadWait, 1234},
+      {"event-only wait", [](auto& f) { f.FailCall(Call::WaitForEvents, 4321); }, nothing,
+       SerialPlace::EventWait, 4321},
       {"write watchdog", [](auto& f) {
          f.SetWritesPending(true);
          f.FailCall(Call::ResultWrite, kSysIoPending, SerialPlatformFake::kAlways);
        },
-       send, 9701, "Error write TimeOut", kSysIoPending},
+       send, SerialPlace::WriteTimedOut, kSysIoPending},
       {"write result", [](auto& f) {
          f.SetWritesPending(true);
          f.FailCall(Call::ResultWrite, 31);
        },
-       send, 9702, "Error getting Overlapped Result", 31},
+       send, SerialPlace::WriteResult, 31},
       {"signalling the wait record when closing left the wait pending", [](auto& f) {
          f.FailCall(Call::SetEventMask, 31);  // closing's mask 0 fails: the worker ends it
          f.FailCall(Call::SetEvent, 31);
        },
-       close, 1101, "Error resetting Overlapped Event", 31},
+       close, SerialPlace::WorkerEventReset, 31},
   };
+  // The lost line is told by the pty test: a fake line cannot be unplugged.
+  for (const SerialPlaceRow& row : kSerialPlaces) {
+    if (row.reporter != SerialReporter::Worker || row.id == SerialPlace::LineLost) continue;
+    EXPECT_TRUE(std::any_of(std::begin(cases), std::end(cases),
+                            [&](const Case& c) { return c.where == row.id; }))
+        << "no case provokes place " << row.place << " \"" << row.message << "\"";
+  }
   for (const Case& c : cases) {
+    const SerialPlaceRow& row = PlaceRow(c.where);
     Make();
     port->SetWTOExtraDelayTime(1);
     port->SetWTOCharDelayTime(1);
@@ -384,7 +393,8 @@ TEST_F(WorkerTest, EveryPlaceIsReported) {
     c.act(*this);
     const bool found = ServeUntil([&] {
       return std::any_of(rec->reports.begin(), rec->reports.end(), [&](auto& r) {
-        return r.place == c.place && r.msg == c.msg && r.code == c.code && r.noise == 0;
+        return r.place == row.place && r.msg == row.message && r.code == c.code &&
+               r.noise == row.noise;
       });
     });
     EXPECT_TRUE(found) << c.legend;
@@ -394,7 +404,7 @@ TEST_F(WorkerTest, EveryPlaceIsReported) {
       fake->ClearFailure(call);
     fake->SetReadsPending(false);
     fake->SetWritesPending(false);
-    if (c.place == 9701 || c.place == 9702) {
+    if (c.where == SerialPlace::WriteTimedOut || c.where == SerialPlace::WriteResult) {
       EXPECT_TRUE(ServeUntil([&] { return rec->Count("WriteDone") == 1; })) << c.legend;
     }
   }

@@ -1,7 +1,8 @@
 // The record cutter as first written: each scan restarts from the front of the buffer and, when
 // nothing fits, moves its starting point one byte and searches again, so garbage costs time in
-// the square of its length. Kept here as the yardstick of the benchmarks and as the plain
-// reference that the cutter fuzz target compares against; the link itself never uses it.
+// the square of its length. Kept as the plain reference that the cutter's tests and fuzz target
+// compare the link's cutter against, and as the yardstick of its benchmarks; the link itself
+// never uses it.
 #pragma once
 
 #include <cstddef>
