@@ -212,7 +212,7 @@ void TTest::Create(bool markShapes, TLinkShape* shape1, TLinkShape* shape2, TQue
         if (settings_.BeepDll) beepThread_ = std::make_unique<TThreadBeep>(settings_.BeepDelayMs);
 
         if (!settings_.StrXTrivoloTimer && serialPort_->Active())
-            PostDeferredRequest(kDeferredResetRequest);
+            PostDeferredRequest(DeferredRequest::Reset);
     } catch (const std::exception& error) {
         Desktop().MessageBox(kCreationCaption, kCreationPrefix + std::string(error.what()),
                              MsgIcon::Error, MsgButtons::Ok, MsgAnswer::Ok);
@@ -249,13 +249,13 @@ TTest::~TTest() {
     beepThread_.reset();
 }
 
-bool TTest::LinkControl(int mode) {
+bool TTest::LinkControl(LinkMode mode) {
     switch (mode) {
-    case 0: return serialPort_->Active();
-    case 1: return CloseLink();
-    case 2: return OpenLink();
-    default: return false;
+    case LinkMode::IsOpen: return serialPort_->Active();
+    case LinkMode::Close: return CloseLink();
+    case LinkMode::Open: return OpenLink();
     }
+    return false;  // a value outside the enumeration
 }
 
 bool TTest::OpenLink() {
@@ -459,7 +459,7 @@ void TTest::SendResetGps(TDateTime when) {
     SendFrame(f.bytes, f.tag, f.logLine);
 }
 
-void TTest::PostDeferredRequest(int request) {
+void TTest::PostDeferredRequest(DeferredRequest request) {
     std::weak_ptr<TTest*> link = self_;
     PostToMainThread([link, request] {
         const std::shared_ptr<TTest*> alive = link.lock();
@@ -467,13 +467,15 @@ void TTest::PostDeferredRequest(int request) {
     });
 }
 
-void TTest::HandleDeferredRequest(int request) {
-    if (request == kDeferredResetRequest) {
+void TTest::HandleDeferredRequest(DeferredRequest request) {
+    switch (request) {
+    case DeferredRequest::Reset: {
         const DeferredReset reset = BuildDeferredResetFrame(settings_);
         if (reset.setsReferenceTime) parser_.SetReferenceTime(Now());
         serialPort_->SendText(reset.bytes);
-    } else if (request == kDeferredSetDateTimeRequest) {
-        SendSetDateTime(Now());
+        break;
+    }
+    case DeferredRequest::SetDateTime: SendSetDateTime(Now()); break;
     }
 }
 

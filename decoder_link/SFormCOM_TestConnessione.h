@@ -89,6 +89,19 @@ class TSerialPortNG;
 class LinkTimer;
 class TThreadBeep;
 
+/// What LinkControl does; the numbers are those the program's callers have always passed.
+enum class LinkMode : int {
+    IsOpen = 0,  ///< tells whether the port is open
+    Close = 1,   ///< closes the port
+    Open = 2,    ///< opens the port named at creation
+};
+
+/// The requests a link posts to itself, to run on the main thread after the current event.
+enum class DeferredRequest : int {
+    Reset = 100,        ///< the reset frame of the link's settings (see BuildDeferredResetFrame)
+    SetDateTime = 200,  ///< writes the PC clock into the decoder
+};
+
 /// The decoder link. Public interface used by the main window; see the .cpp for the rules.
 class TTest {
 public:
@@ -97,14 +110,14 @@ public:
     TTest(void* owner, const std::string& portName, TRxTextProc rxCallback, bool showWindow,
           const std::string& logFileName, TMemoLines* messageMemo, TQueueGauge* queueGauge = nullptr,
           bool markShapes = false, TLinkShape* shape1 = nullptr, TLinkShape* shape2 = nullptr);
-    /// Stops the beep thread, drops references, frees the port. Close it first (LinkControl(1)).
+    /// Stops the beep thread, drops references, frees the port. Close it first (LinkControl(LinkMode::Close)).
     ~TTest();
     TTest(const TTest&) = delete;
     TTest& operator=(const TTest&) = delete;
 
-    /// Mode 0: is the port open; 1: close, returns the port's open state; 2: open on PortName,
-    /// returns true when it opened. Other modes do nothing and return false.
-    bool LinkControl(int mode);
+    /// IsOpen: is the port open; Close: close, returns the port's open state; Open: open on
+    /// PortName, returns true when it opened. Any other value does nothing and returns false.
+    bool LinkControl(LinkMode mode);
 
     /// Cmd 01: asks for the firmware version; the log shows the PC clock.
     void SendFirmwareRequest();
@@ -186,11 +199,11 @@ public:
     void SerialPortNGRxClusterEvent();
     /// MainTimer's tick: the first one moves the interval to 100 ms.
     void MainTimerTick();
-    /// Posts the deferred request (100 reset, 200 set date-time) to run on the main thread
-    /// after the current event; dropped when the link is destroyed first.
-    void PostDeferredRequest(int request);
-    /// Runs a deferred request now.
-    void HandleDeferredRequest(int request);
+    /// Posts the deferred request to run on the main thread after the current event; dropped
+    /// when the link is destroyed first.
+    void PostDeferredRequest(DeferredRequest request);
+    /// Runs a deferred request now; an unknown value does nothing.
+    void HandleDeferredRequest(DeferredRequest request);
     /// Handles an exception message as "General Application Error in Lapix.dll: ".
     void ApplicationException(const std::string& message);
 

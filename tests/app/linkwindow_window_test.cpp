@@ -388,10 +388,10 @@ TEST_F(LinkWindowTest, HiddenWindowListsNothing) {
 
 TEST_F(LinkWindowTest, FailedOpeningShowsDisconnected) {
     TTest& link = MakeLink("/nonexistent/tty-for-link-window-test");
-    EXPECT_FALSE(link.LinkControl(2));
+    EXPECT_FALSE(link.LinkControl(LinkMode::Open));
     EXPECT_EQ(Control<QLabel>(link, "StatusBarPanel0")->text(), "Hardware disconnected");
     EXPECT_EQ(Control<QLabel>(link, "StatusBarPanel1")->text(), "");
-    link.LinkControl(1);
+    link.LinkControl(LinkMode::Close);
 }
 
 }  // namespace

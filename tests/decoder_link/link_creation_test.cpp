@@ -125,7 +125,7 @@ TEST(LinkCreation, SettingsFromTheFile) {
         TTest link(nullptr, "COM42", RecordCallback, false, "", &memo);
         EXPECT_TRUE(env.desktop.Boxes().empty());
         EXPECT_EQ(link.HasBeepThread(), c.beepThread);
-        link.LinkControl(2);  // fails: no such port
+        link.LinkControl(LinkMode::Open);  // fails: no such port
         const auto lines = memo.Lines();
         ASSERT_FALSE(lines.empty());
         EXPECT_EQ(lines.front() == "Config Reader Kivo: Speed Trap ON", c.speedTrapLine);
