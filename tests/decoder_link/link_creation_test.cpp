@@ -8,6 +8,7 @@
 #include <string>
 
 #include "LinkTestSupport.h"
+#include "decoder_link/LinkTestBench.h"
 #include "decoder_link/SFormCOM_TestConnessione.h"
 
 namespace sincrovia {
@@ -250,16 +251,23 @@ TEST(LinkView, DeliveredTextsAreListedWhileTheWindowIsVisible) {
     ASSERT_NE(link.View(), nullptr);
     ViewRecorder& view = *g_lastView;
     EXPECT_TRUE(view.shown);
-    link.DeliverText("first", false);
-    link.DeliverText("memo only", true);
+    {
+        TLinkTestBench bench(link);
+        link.DeliverText("first", false);
+        link.DeliverText("memo only", true);
+        EXPECT_EQ(view.added, std::vector<ByteString>{"first"});
+        EXPECT_EQ(bench.SentCount(), 1);
+        EXPECT_EQ(link.StatusPanel(0), "Generati: 0 Inviati: 1");
+        EXPECT_EQ(bench.MemoStrDaInviare().back(), "first");
+        view.visible = false;
+        link.DeliverText("second", false);
+        EXPECT_EQ(bench.SentCount(), 1);
+    }
+    // The bench is gone: the link delivers without it.
+    view.visible = true;
+    link.DeliverText("third", false);
     EXPECT_EQ(view.added, std::vector<ByteString>{"first"});
-    EXPECT_EQ(link.SentCount(), 1);
-    EXPECT_EQ(link.StatusPanel(0), "Generati: 0 Inviati: 1");
-    EXPECT_EQ(link.MemoStrDaInviare().back(), "first");
-    view.visible = false;
-    link.DeliverText("second", false);
-    EXPECT_EQ(link.SentCount(), 1);
-    EXPECT_EQ(CallbackTexts(), (std::vector<ByteString>{"first", "second"}));
+    EXPECT_EQ(CallbackTexts(), (std::vector<ByteString>{"first", "second", "third"}));
 }
 
 }  // namespace
