@@ -72,7 +72,7 @@ void PlaceAxis(int designedStart, int designedSize, bool nearAnchor, bool farAnc
 
 }  // namespace
 
-LinkTestWindow::LinkTestWindow(TTest& link) : QWidget(nullptr), link_(link) {
+LinkTestWindow::LinkTestWindow(TTest& link) : QWidget(nullptr), link_(link), bench_(link) {
     setObjectName("TTest");
     // No border icons: the user can neither close nor minimise the link's window.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
@@ -100,7 +100,7 @@ LinkTestWindow::LinkTestWindow(TTest& link) : QWidget(nullptr), link_(link) {
 }
 
 LinkTestWindow::~LinkTestWindow() {
-    // The link is going away with its window: edits of the list must not reach it any more.
+    // The link is going away with its window: edits of the list must not reach the bench any more.
     if (MemoStrDaInviare != nullptr) MemoStrDaInviare->disconnect(this);
     if (SpeedButton1 != nullptr) SpeedButton1->removeEventFilter(this);
     if (testArea_ != nullptr) testArea_->removeEventFilter(this);
@@ -130,7 +130,7 @@ void LinkTestWindow::BuildTestArea() {
     // The lines can be edited in place (double click, F2): the first one is what "Invia
     // Stringa" sends.
     MemoStrDaInviare->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed);
-    for (const ByteString& line : link_.MemoStrDaInviare()) {
+    for (const ByteString& line : bench_.MemoStrDaInviare()) {
         auto* item = new QListWidgetItem(FromBytes(line), MemoStrDaInviare);
         item->setFlags(item->flags() | Qt::ItemIsEditable);
     }
@@ -139,15 +139,15 @@ void LinkTestWindow::BuildTestArea() {
 
     ActInviaStringa = new QAction("Invia Stringa", this);
     ActInviaStringa->setObjectName("ActInviaStringa");
-    connect(ActInviaStringa, &QAction::triggered, this, [this] { link_.ActInviaStringaExecute(); });
+    connect(ActInviaStringa, &QAction::triggered, this, [this] { bench_.ActInviaStringaExecute(); });
     ActBotGeneraDatiCasuali = new QAction("Genera dati casuali", this);
     ActBotGeneraDatiCasuali->setObjectName("ActBotGeneraDatiCasuali");
     connect(ActBotGeneraDatiCasuali, &QAction::triggered, this,
-            [this] { link_.ActBotGeneraDatiCasualiExecute(false); });
+            [this] { bench_.ActBotGeneraDatiCasualiExecute(false); });
     ActBotGeneraDatiCasualiBatLow = new QAction("Genera dati casuali Bat Low", this);
     ActBotGeneraDatiCasualiBatLow->setObjectName("ActBotGeneraDatiCasualiBatLow");
     connect(ActBotGeneraDatiCasualiBatLow, &QAction::triggered, this,
-            [this] { link_.ActBotGeneraDatiCasualiExecute(true); });
+            [this] { bench_.ActBotGeneraDatiCasualiExecute(true); });
 
     BotSend = AddButton("BotSend", ActInviaStringa->text(), "Invia la stringa della prima riga in elenco", kSendPlace,
                         kLeftBottom);
@@ -167,7 +167,7 @@ void LinkTestWindow::BuildTestArea() {
 
     QRect randomPlace = kRandomPlace;
     Qt::Edges randomAnchors = kLeftBottom;
-    if (!link_.BatLowButtonVisible()) {
+    if (!bench_.BatLowButtonVisible()) {
         // Without the battery flag the "Bat Low" button has no use: it is hidden and the plain
         // random button takes the width of "Invia Stringa" and follows the window's width.
         BotDatiRandomBatLow->setVisible(false);
@@ -182,7 +182,7 @@ void LinkTestWindow::BuildTestArea() {
         AddButton("BotSimulaRicezionePassaggioTrDaCOMKivo", "Struttura simulata su COM eq. transito TP",
                   "Invia TP con ID superiore a 5 non compatibile con il software", kSimulatedPlace, kLeftRightBottom);
     connect(BotSimulaRicezionePassaggioTrDaCOMKivo, &QToolButton::clicked, this,
-            [this] { link_.BotSimulaRicezionePassaggioTrDaCOMKivoClick(); });
+            [this] { bench_.BotSimulaRicezionePassaggioTrDaCOMKivoClick(); });
 }
 
 void LinkTestWindow::BuildStatusBar() {
@@ -267,7 +267,7 @@ std::vector<ByteString> LinkTestWindow::ListLines() const {
     return lines;
 }
 
-void LinkTestWindow::ListEdited() { link_.SetMemoStrDaInviare(ListLines()); }
+void LinkTestWindow::ListEdited() { bench_.SetMemoStrDaInviare(ListLines()); }
 
 void LinkTestWindow::closeEvent(QCloseEvent* event) { event->ignore(); }
 
@@ -277,7 +277,7 @@ bool LinkTestWindow::eventFilter(QObject* watched, QEvent* event) {
         // The keys held at the press: the event carries them, and the application's own record
         // of the keyboard agrees with it for a real press.
         const Qt::KeyboardModifiers keys = press->modifiers() | QGuiApplication::keyboardModifiers();
-        link_.SpeedButton1MouseDown(keys.testFlag(Qt::ShiftModifier));
+        bench_.SpeedButton1MouseDown(keys.testFlag(Qt::ShiftModifier));
     } else if (watched == testArea_ && event->type() == QEvent::Resize) {
         PlaceControls();
     }

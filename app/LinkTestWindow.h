@@ -1,9 +1,10 @@
-// The decoder link's test window: a Qt view over the toolkit-free link (TTest), shown only on the
-// developer workstation. Its buttons feed the link with made-up data (random transponder hits,
-// speed-trap template texts, a simulated passage record, firmware texts, the first line of the
-// list), its list shows every text the link hands to its callback while the window is visible,
-// and its status bar shows the link's three panels. The window cannot be closed by the user:
-// it lives exactly as long as its link.
+// The decoder link's test window: a Qt view over the toolkit-free link (TTest) and the link's
+// test bench (TLinkTestBench), shown only on the developer workstation. The window owns the
+// bench, so the bench lives exactly as long as the window. Its buttons run the bench, which feeds
+// the link with made-up data (random transponder hits, speed-trap template texts, a simulated
+// passage record, firmware texts, the first line of the list); its list shows every text the link
+// hands to its callback while the window is visible, and its status bar shows the link's three
+// panels. The window cannot be closed by the user: it lives exactly as long as its link.
 #pragma once
 
 #include <QAction>
@@ -18,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "decoder_link/LinkTestBench.h"
 #include "decoder_link/SFormCOM_TestConnessione.h"
 
 namespace sincrovia {
@@ -45,8 +47,10 @@ public:
     /// Appends a delivered text to the list.
     void SentTextAdded(const ByteString& text) override;
 
-    /// The texts shown in the list, in the 8-bit code page (what the link holds as its list).
+    /// The texts shown in the list, in the 8-bit code page (what the bench holds as its list).
     std::vector<ByteString> ListLines() const;
+    /// The link's test bench, which the window's buttons run.
+    TLinkTestBench& Bench() { return bench_; }
 
 protected:
     /// Requests to close the window are refused; the link ends it.
@@ -73,6 +77,7 @@ private:
     void ListEdited();
 
     TTest& link_;
+    TLinkTestBench bench_;
     QWidget* testArea_ = nullptr;
     QFrame* Bevel2 = nullptr;
     QLabel* Label1 = nullptr;

@@ -18,8 +18,6 @@ namespace {
 
 constexpr char kFirmwareLabelPrefix[] = "Firmware V: ";
 constexpr std::size_t kMaxPortNameLength = 255;
-constexpr int kLinkOpen = 2;
-constexpr int kLinkClose = 1;
 constexpr char kSaveErrorText[] = "The port choice could not be saved to ";
 constexpr char kTempSuffix[] = ".tmp";
 
@@ -83,7 +81,7 @@ bool TSincroviaProcedures::OpenSlot(int slot, const std::string& port, TMemoLine
     const auto i = static_cast<std::size_t>(slot - 1);
     if (w_.DecoderLink[i] != nullptr || port.empty()) return false;
     w_.DecoderLink[i] = new TTest(&w_, port.substr(0, kMaxPortNameLength), rx, showWindow, "", log);
-    w_.PortOpen[i] = w_.DecoderLink[i]->LinkControl(kLinkOpen);
+    w_.PortOpen[i] = w_.DecoderLink[i]->LinkControl(LinkMode::Open);
     return true;
 }
 
@@ -143,7 +141,7 @@ void TSincroviaProcedures::CloseAllLinksNow() {
         if (link == nullptr) continue;
         w_.DecoderLink[i] = nullptr;
         w_.PortOpen[i] = false;
-        link->LinkControl(kLinkClose);
+        link->LinkControl(LinkMode::Close);
         delete link;
     }
     for (int slot = 1; slot <= SlotCount; ++slot) w_.FirmwareLabel(slot)->SetColor(ColorGrayText);

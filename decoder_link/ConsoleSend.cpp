@@ -110,7 +110,7 @@ int RunSendCommand(const std::vector<std::string>& args, ConsoleStreams& io) {
         ~ClearOut() { g_textOut = nullptr; }
     } clearOut;
     TTest link(nullptr, *port, PrintText, false, "", &memo);
-    if (!link.LinkControl(2)) return kConsoleFailed;
+    if (!link.LinkControl(LinkMode::Open)) return kConsoleFailed;
 
     const TDateTime at = when.value_or(Now());
     switch (*command) {
@@ -126,7 +126,7 @@ int RunSendCommand(const std::vector<std::string>& args, ConsoleStreams& io) {
         WaitAndServeMainThreadCalls(
             std::min(kServeSlice, std::chrono::duration_cast<std::chrono::milliseconds>(end - now)));
     ServeMainThreadCalls();
-    link.LinkControl(1);
+    link.LinkControl(LinkMode::Close);
     return kConsoleOk;
 }
 

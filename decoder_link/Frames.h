@@ -90,10 +90,6 @@ struct DeferredReset {
 /// Cmd 7 when TempiAssoluti is on; otherwise Cmd 5, which also restarts the reference time.
 DeferredReset BuildDeferredResetFrame(const LinkSettings& settings);
 
-/// Request codes of the deferred request the link posts to itself.
-inline constexpr int kDeferredResetRequest = 100;
-inline constexpr int kDeferredSetDateTimeRequest = 200;
-
 /// The log line of a frame already built: label + ": " + the time text of `when` + " - " +
 /// the fields of the frame (the date fields when the frame is 16 bytes long).
 std::string FrameLogLine(std::string_view label, TDateTime when, std::string_view frame);

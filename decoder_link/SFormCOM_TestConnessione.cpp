@@ -68,17 +68,10 @@ const char* const kModeDump = "Mode: Dump Data";
 const char* const kVersionPanel = "Ver";
 const char* const kPriorityRefused = "Priorita' del processo non concessa dal sistema: ";
 const char* const kLogSaveError = "Errore salvataggio log ";
-const char* const kCountersPattern = "Generati: %d Inviati: %d";
 
 constexpr std::string_view kTagMessageSent = "MsgInviato";
 constexpr std::string_view kTagSerialMessage = "MsgSeriale";
 constexpr std::string_view kTagSerialError = "ErrSeriale";
-
-// The texts of the test window's list when it is created: two passages in the default layout.
-const char* const kInitialList[] = {
-    "0000002-17-08-13-17-45-00-214-0108-000-00000001-001",
-    "0036507-16-05-25-18-10-00-214-0108-000-00000001-001",
-};
 
 TTestViewFactory g_viewFactory = nullptr;
 
@@ -212,7 +205,7 @@ void TTest::Create(bool markShapes, TLinkShape* shape1, TLinkShape* shape2, TQue
         if (settings_.BeepDll) beepThread_ = std::make_unique<TThreadBeep>(settings_.BeepDelayMs);
 
         if (!settings_.StrXTrivoloTimer && serialPort_->Active())
-            PostDeferredRequest(kDeferredResetRequest);
+            PostDeferredRequest(DeferredRequest::Reset);
     } catch (const std::exception& error) {
         Desktop().MessageBox(kCreationCaption, kCreationPrefix + std::string(error.what()),
                              MsgIcon::Error, MsgButtons::Ok, MsgAnswer::Ok);
@@ -220,9 +213,6 @@ void TTest::Create(bool markShapes, TLinkShape* shape1, TLinkShape* shape2, TQue
 }
 
 void TTest::FormCreate() {
-    generatedCount_ = 0;
-    sentCount_ = 0;
-    memoStrDaInviare_.assign(std::begin(kInitialList), std::end(kInitialList));
     caption_ = portName_ + " - " + kBaseCaption;
     statusPanels_[kPanelVersion] = kVersionPanel;
     if (showWindow_ && g_viewFactory != nullptr) view_.reset(g_viewFactory(*this));
@@ -239,6 +229,7 @@ TTest::~TTest() {
     tmrCheckLstRx_.reset();
     threadedTimer1_.reset();
     rxCallback_ = nullptr;
+    deliveryWatcher_ = nullptr;
     messageMemo_ = nullptr;
     queueGauge_ = nullptr;
     view_.reset();
@@ -249,13 +240,13 @@ TTest::~TTest() {
     beepThread_.reset();
 }
 
-bool TTest::LinkControl(int mode) {
+bool TTest::LinkControl(LinkMode mode) {
     switch (mode) {
-    case 0: return serialPort_->Active();
-    case 1: return CloseLink();
-    case 2: return OpenLink();
-    default: return false;
+    case LinkMode::IsOpen: return serialPort_->Active();
+    case LinkMode::Close: return CloseLink();
+    case LinkMode::Open: return OpenLink();
     }
+    return false;  // a value outside the enumeration
 }
 
 bool TTest::OpenLink() {
@@ -344,11 +335,6 @@ void TTest::SetStatus(int panel, const std::string& text) {
     if (view_) view_->StatusChanged(panel, text);
 }
 
-void TTest::ShowCounters() {
-    SetStatus(kPanelConnection, SysFormat(kCountersPattern, {static_cast<int>(generatedCount_),
-                                                             static_cast<int>(sentCount_)}));
-}
-
 void TTest::DeliverText(const ByteString& text, bool toMemo) {
     if (!toMemo) {
         if (rxCallback_ != nullptr) rxCallback_(text, 0);
@@ -356,12 +342,15 @@ void TTest::DeliverText(const ByteString& text, bool toMemo) {
         messageMemo_->AddLine(text);
     }
     LogLine(kTagMessageSent, text);
-    if (!toMemo && view_ && view_->Visible()) {
-        memoStrDaInviare_.push_back(text);
-        view_->SentTextAdded(text);
-        ++sentCount_;
-        ShowCounters();
-    }
+    if (!toMemo && deliveryWatcher_) deliveryWatcher_(text);
+}
+
+void TTest::CallRxCallback(const ByteString& text) {
+    if (rxCallback_ != nullptr) rxCallback_(text, 0);
+}
+
+void TTest::SetDeliveryWatcher(std::function<void(const ByteString& text)> watcher) {
+    deliveryWatcher_ = std::move(watcher);
 }
 
 void TTest::LogLine(std::string_view tag, const std::string& text) {
@@ -459,7 +448,7 @@ void TTest::SendResetGps(TDateTime when) {
     SendFrame(f.bytes, f.tag, f.logLine);
 }
 
-void TTest::PostDeferredRequest(int request) {
+void TTest::PostDeferredRequest(DeferredRequest request) {
     std::weak_ptr<TTest*> link = self_;
     PostToMainThread([link, request] {
         const std::shared_ptr<TTest*> alive = link.lock();
@@ -467,13 +456,15 @@ void TTest::PostDeferredRequest(int request) {
     });
 }
 
-void TTest::HandleDeferredRequest(int request) {
-    if (request == kDeferredResetRequest) {
+void TTest::HandleDeferredRequest(DeferredRequest request) {
+    switch (request) {
+    case DeferredRequest::Reset: {
         const DeferredReset reset = BuildDeferredResetFrame(settings_);
         if (reset.setsReferenceTime) parser_.SetReferenceTime(Now());
         serialPort_->SendText(reset.bytes);
-    } else if (request == kDeferredSetDateTimeRequest) {
-        SendSetDateTime(Now());
+        break;
+    }
+    case DeferredRequest::SetDateTime: SendSetDateTime(Now()); break;
     }
 }
 

@@ -2,7 +2,6 @@
 
 #include <atomic>
 
-#include "decoder_link/SFormCOM_TestConnessione.h"
 #include "util/SysFormat.h"
 
 namespace sincrovia {
@@ -15,8 +14,6 @@ constexpr int kRandomShift = 32;
 constexpr size_t kHistoryLimit = 19;
 constexpr size_t kHistoryKeepFrom = 4;  // 0-based: character 5
 constexpr size_t kHistoryKeepCount = 17;
-// Status panel that shows the history.
-constexpr int kHistoryPanel = 1;
 
 const char* const kPassageTimePattern = "dd.mm.yyyy-hh:mm:ss.zzz";
 
@@ -62,57 +59,6 @@ ByteString SimulatedPassageRecord() {
         0x00, 0x50, 0x01, 0x10, 0x05, 0x19, 0x11, 0x34, 0x30, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x8D,
         0xEB, 0x00, 0x00, 0x00, 0xD6, 0x00, 0xC6, 0x00, 0x00, 0x00, 0x00, 0x00, 0x04, 0x09, 0x0D, 0x0A};
     return ByteString(reinterpret_cast<const char*>(kBytes), sizeof kBytes);
-}
-
-// --- The link's test-window operations ---------------------------------------------------
-
-void TTest::ActBotGeneraDatiCasualiExecute(bool batLowAction) {
-    if (settings_.SpeedTrap)
-        SimulateTemplateTransit();
-    else
-        GenerateRandomHits(batLowAction);
-}
-
-void TTest::GenerateRandomHits(bool batLowAction) {
-    const int n = ProgramRandom(kRandomHitRange) + 1;
-    const auto second = static_cast<char>(kRandomHitTagByte | (batLowAction ? kRandomHitBatteryBit : 0));
-    const ByteString record{static_cast<char>(kHitMarker), second, static_cast<char>(n)};
-    SetStatus(kHistoryPanel, AppendHistory(statusPanels_[kHistoryPanel], n));
-    ++generatedCount_;
-    ShowCounters();
-    ByteString hits;
-    for (int i = 0; i < kRandomHitRepeats; ++i) hits += record;
-    passages_.ProcessHitRecords(hits);
-}
-
-void TTest::SimulateTemplateTransit() {
-    const int64_t tick = tickMs_();
-    if (templateStart_ == 0) templateStart_ = tick;
-    DeliverText(TemplateTransitText(templateTransponder_, tick - templateStart_, templateReader_, Now()),
-                false);
-    if (++templateReader_ > kTemplateLastReader) {
-        templateReader_ = 0;
-        if (++templateTransponder_ > kTemplateLastTransponder) templateTransponder_ = 1;
-    }
-}
-
-void TTest::BotSimulaRicezionePassaggioTrDaCOMKivoClick() {
-    // Handled as the receive event handles a connected link's bytes.
-    parser_.ClearRxBuffer();
-    parser_.AppendToRxBuffer(SimulatedPassageRecord());
-    LogLine(kTagStart, "");
-    LogLine(kTagInBufRx, DumpBytes(parser_.RxBuffer()));
-    parser_.ParseRxBuffer();
-}
-
-void TTest::ActInviaStringaExecute() {
-    const ByteString text = memoStrDaInviare_.empty() ? ByteString() : memoStrDaInviare_.front();
-    if (rxCallback_ != nullptr) rxCallback_(text, 0);
-}
-
-void TTest::SpeedButton1MouseDown(bool shiftPressed) {
-    const std::string_view text = shiftPressed ? kFirmwareTextIncompatible : kFirmwareTextCompatible;
-    if (rxCallback_ != nullptr) rxCallback_(ByteString(text), 0);
 }
 
 }  // namespace sincrovia

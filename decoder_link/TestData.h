@@ -1,6 +1,7 @@
 // Made-up data for the decoder link's test window: the program-wide random sequence, the
 // history of generated numbers, the speed-trap template text, the simulated passage record
-// and the firmware texts. The operations that use them are members of the link (TTest).
+// and the firmware texts. The operations that use them belong to the link's test bench
+// (TLinkTestBench).
 #pragma once
 
 #include <cstdint>

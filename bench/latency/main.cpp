@@ -37,8 +37,6 @@ using sincrovia::bench::Quantile;
 using Clock = std::chrono::steady_clock;
 
 constexpr int kDefaultRecords = 1000;
-constexpr int kLinkOpen = 2;
-constexpr int kLinkClose = 1;
 constexpr char kPortName[] = "benchlat";
 constexpr uint32_t kCharTimeUs = 190;     // the link's receive character time
 constexpr double kExtraDelayMs = 4.0;     // the link's receive extra delay
@@ -118,7 +116,7 @@ int main(int argc, char** argv) {
     latencyMs.reserve(static_cast<std::size_t>(records));
     {
         sincrovia::TTest link(nullptr, kPortName, OnText, false, "", nullptr);
-        if (!link.LinkControl(kLinkOpen)) return Fail("the link did not open the port");
+        if (!link.LinkControl(sincrovia::LinkMode::Open)) return Fail("the link did not open the port");
         ServeFor(kSettle);
 
         sincrovia::sim::PassageFields fields;
@@ -143,7 +141,7 @@ int main(int argc, char** argv) {
             if (g_delivered != before + 1) return Fail("one record gave more than one text");
             ServeFor(std::chrono::milliseconds(kMinGapMs + (i * kGapStride) % kGapSpreadMs));
         }
-        link.LinkControl(kLinkClose);
+        link.LinkControl(sincrovia::LinkMode::Close);
     }
     close(master);
     sincrovia::ServeMainThreadCalls();

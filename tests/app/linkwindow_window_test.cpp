@@ -354,7 +354,7 @@ TEST_F(LinkWindowTest, ButtonsHandTheirTextsToTheCallback) {
         std::vector<std::string> list = {kFirstLine, kSecondLine};
         if (c.listed) list.insert(list.end(), Received().begin(), Received().end());
         EXPECT_EQ(Lines(Control<QListWidget>(link, "MemoStrDaInviare")), list);
-        EXPECT_EQ(link.MemoStrDaInviare(), list);
+        EXPECT_EQ(WindowOf(link).Bench().MemoStrDaInviare(), list);
         EXPECT_EQ(Control<QLabel>(link, "StatusBarPanel0")->text().toStdString(), c.panel0);
         links_.clear();
         std::remove((folder_.path().toStdString() + "/Lapix.ini").c_str());
@@ -368,9 +368,9 @@ TEST_F(LinkWindowTest, EditedFirstLineIsWhatSendSends) {
     Click(Control<QToolButton>(link, "BotSend"), Qt::LeftButton, Qt::NoModifier);
     // The list holds the text in the 8-bit code page, as every text the link hands over.
     EXPECT_EQ(Received(), (std::vector<ByteString>{"prova 1\xB0 giro"}));
-    EXPECT_EQ(link.MemoStrDaInviare().size(), 2u);
+    EXPECT_EQ(WindowOf(link).Bench().MemoStrDaInviare().size(), 2u);
     // A delivered text appended later does not change the first line.
-    link.BotSimulaRicezionePassaggioTrDaCOMKivoClick();
+    WindowOf(link).Bench().BotSimulaRicezionePassaggioTrDaCOMKivoClick();
     Received().clear();
     Click(Control<QToolButton>(link, "BotSend"), Qt::LeftButton, Qt::NoModifier);
     EXPECT_EQ(Received(), (std::vector<ByteString>{"prova 1\xB0 giro"}));
@@ -380,18 +380,18 @@ TEST_F(LinkWindowTest, EditedFirstLineIsWhatSendSends) {
 TEST_F(LinkWindowTest, HiddenWindowListsNothing) {
     TTest& link = MakeLink();
     WindowOf(link).hide();
-    link.BotSimulaRicezionePassaggioTrDaCOMKivoClick();
+    WindowOf(link).Bench().BotSimulaRicezionePassaggioTrDaCOMKivoClick();
     EXPECT_EQ(Received().size(), 1u);
     EXPECT_EQ(Control<QListWidget>(link, "MemoStrDaInviare")->count(), 2);
-    EXPECT_EQ(link.SentCount(), 0);
+    EXPECT_EQ(WindowOf(link).Bench().SentCount(), 0);
 }
 
 TEST_F(LinkWindowTest, FailedOpeningShowsDisconnected) {
     TTest& link = MakeLink("/nonexistent/tty-for-link-window-test");
-    EXPECT_FALSE(link.LinkControl(2));
+    EXPECT_FALSE(link.LinkControl(LinkMode::Open));
     EXPECT_EQ(Control<QLabel>(link, "StatusBarPanel0")->text(), "Hardware disconnected");
     EXPECT_EQ(Control<QLabel>(link, "StatusBarPanel1")->text(), "");
-    link.LinkControl(1);
+    link.LinkControl(LinkMode::Close);
 }
 
 }  // namespace

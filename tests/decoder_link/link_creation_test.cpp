@@ -8,6 +8,7 @@
 #include <string>
 
 #include "LinkTestSupport.h"
+#include "decoder_link/LinkTestBench.h"
 #include "decoder_link/SFormCOM_TestConnessione.h"
 
 namespace sincrovia {
@@ -125,7 +126,7 @@ TEST(LinkCreation, SettingsFromTheFile) {
         TTest link(nullptr, "COM42", RecordCallback, false, "", &memo);
         EXPECT_TRUE(env.desktop.Boxes().empty());
         EXPECT_EQ(link.HasBeepThread(), c.beepThread);
-        link.LinkControl(2);  // fails: no such port
+        link.LinkControl(LinkMode::Open);  // fails: no such port
         const auto lines = memo.Lines();
         ASSERT_FALSE(lines.empty());
         EXPECT_EQ(lines.front() == "Config Reader Kivo: Speed Trap ON", c.speedTrapLine);
@@ -250,16 +251,23 @@ TEST(LinkView, DeliveredTextsAreListedWhileTheWindowIsVisible) {
     ASSERT_NE(link.View(), nullptr);
     ViewRecorder& view = *g_lastView;
     EXPECT_TRUE(view.shown);
-    link.DeliverText("first", false);
-    link.DeliverText("memo only", true);
+    {
+        TLinkTestBench bench(link);
+        link.DeliverText("first", false);
+        link.DeliverText("memo only", true);
+        EXPECT_EQ(view.added, std::vector<ByteString>{"first"});
+        EXPECT_EQ(bench.SentCount(), 1);
+        EXPECT_EQ(link.StatusPanel(0), "Generati: 0 Inviati: 1");
+        EXPECT_EQ(bench.MemoStrDaInviare().back(), "first");
+        view.visible = false;
+        link.DeliverText("second", false);
+        EXPECT_EQ(bench.SentCount(), 1);
+    }
+    // The bench is gone: the link delivers without it.
+    view.visible = true;
+    link.DeliverText("third", false);
     EXPECT_EQ(view.added, std::vector<ByteString>{"first"});
-    EXPECT_EQ(link.SentCount(), 1);
-    EXPECT_EQ(link.StatusPanel(0), "Generati: 0 Inviati: 1");
-    EXPECT_EQ(link.MemoStrDaInviare().back(), "first");
-    view.visible = false;
-    link.DeliverText("second", false);
-    EXPECT_EQ(link.SentCount(), 1);
-    EXPECT_EQ(CallbackTexts(), (std::vector<ByteString>{"first", "second"}));
+    EXPECT_EQ(CallbackTexts(), (std::vector<ByteString>{"first", "second", "third"}));
 }
 
 }  // namespace

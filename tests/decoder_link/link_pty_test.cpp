@@ -44,7 +44,7 @@ struct PtyLink {
                                        &memo);
     }
     ~PtyLink() {
-        if (link) link->LinkControl(1);
+        if (link) link->LinkControl(LinkMode::Close);
         link.reset();
         simulator.Stop();
     }
@@ -65,9 +65,9 @@ double SecondsBetween(TDateTime a, TDateTime b) { return (a - b) * 86400.0; }
 TEST(LinkPty, OpenShowsStatusAndCloseIsRepeatable) {
     PtyLink t(sim::DecoderConfig{});
     TTest& link = *t.link;
-    EXPECT_FALSE(link.LinkControl(0));
-    ASSERT_TRUE(link.LinkControl(2));
-    EXPECT_TRUE(link.LinkControl(0));
+    EXPECT_FALSE(link.LinkControl(LinkMode::IsOpen));
+    ASSERT_TRUE(link.LinkControl(LinkMode::Open));
+    EXPECT_TRUE(link.LinkControl(LinkMode::IsOpen));
     EXPECT_TRUE(link.Connected());
     EXPECT_TRUE(link.RealTimeMode());
     EXPECT_EQ(link.StatusPanel(0), "Hardware connected OK");
@@ -76,17 +76,17 @@ TEST(LinkPty, OpenShowsStatusAndCloseIsRepeatable) {
     EXPECT_EQ(t.env.desktop.BeepCount(), 1);
     EXPECT_EQ(link.Caption(), "SIMLINK - Test DLL Kivo");
 
-    EXPECT_FALSE(link.LinkControl(1));
+    EXPECT_FALSE(link.LinkControl(LinkMode::Close));
     EXPECT_FALSE(link.Connected());
     EXPECT_FALSE(link.RealTimeMode());
     EXPECT_EQ(link.StatusPanel(0), "Hardware disconnected");
     EXPECT_EQ(link.StatusPanel(1), "");
-    EXPECT_FALSE(link.LinkControl(1));  // a second close finds the port closed
+    EXPECT_FALSE(link.LinkControl(LinkMode::Close));  // a second close finds the port closed
     // Other modes do nothing.
-    EXPECT_FALSE(link.LinkControl(3));
-    EXPECT_FALSE(link.LinkControl(-1));
+    EXPECT_FALSE(link.LinkControl(static_cast<LinkMode>(3)));
+    EXPECT_FALSE(link.LinkControl(static_cast<LinkMode>(-1)));
     // Reopening goes through the same steps.
-    EXPECT_TRUE(link.LinkControl(2));
+    EXPECT_TRUE(link.LinkControl(LinkMode::Open));
     EXPECT_EQ(link.StatusPanel(0), "Hardware connected OK");
     // The port's own progress messages may be there; no failure is.
     for (const std::string& line : t.memo.Lines()) EXPECT_EQ(line.find("Error"), std::string::npos) << line;
@@ -102,7 +102,7 @@ TEST(LinkPty, FirmwareReplyIsDelivered) {
         sim::DecoderConfig config;
         config.longFirmware = c.longFirmware;
         PtyLink t(config);
-        ASSERT_TRUE(t.link->LinkControl(2));
+        ASSERT_TRUE(t.link->LinkControl(LinkMode::Open));
         t.link->SendFirmwareRequest();
         ASSERT_TRUE(t.WaitForText());
         EXPECT_NE(CallbackTexts()[0].find("teKAN - teVO Ver: 6.33.1"), std::string::npos)
@@ -118,7 +118,7 @@ TEST(LinkPty, ManualLapCarriesTheDecoderClock) {
     config.offsetMs = 5000;
     config.transponder = 7;
     PtyLink t(config);
-    ASSERT_TRUE(t.link->LinkControl(2));
+    ASSERT_TRUE(t.link->LinkControl(LinkMode::Open));
     const TDateTime sent = Now();
     t.link->SendManualLap(sent);
     ASSERT_TRUE(t.WaitForText());
@@ -157,7 +157,7 @@ TEST(LinkPty, ReplyCarriesTheInstantItsLastByteArrived) {
     PtyLink t(config);
     t.link = std::make_unique<TTest>(nullptr, t.simulator.PortName(0), ArrivalCallback, false, "", &t.memo);
     g_arrivalLink = t.link.get();
-    ASSERT_TRUE(t.link->LinkControl(2));
+    ASSERT_TRUE(t.link->LinkControl(LinkMode::Open));
     const int64_t sent = WallUs();
     t.link->SendManualLap(Now());
     ASSERT_TRUE(t.WaitForText());
@@ -171,7 +171,7 @@ TEST(LinkPty, SetDateTimeMovesTheDecoderClock) {
     sim::DecoderConfig config;
     config.offsetMs = 3'600'000;  // one hour ahead
     PtyLink t(config);
-    ASSERT_TRUE(t.link->LinkControl(2));
+    ASSERT_TRUE(t.link->LinkControl(LinkMode::Open));
     t.link->SendSetDateTime(Now());
     ASSERT_TRUE(ServeUntil([&] { return t.simulator.Stats(0).clockSets == 1; }, kReplyTimeout));
     t.link->SendManualLap(Now());
@@ -184,14 +184,14 @@ TEST(LinkPty, SetDateTimeMovesTheDecoderClock) {
 
 TEST(LinkPty, ResetAndGpsCommandsReachTheDecoder) {
     PtyLink t(sim::DecoderConfig{});
-    ASSERT_TRUE(t.link->LinkControl(2));
+    ASSERT_TRUE(t.link->LinkControl(LinkMode::Open));
     t.link->SendResetTimer(Now());
     ASSERT_TRUE(ServeUntil([&] { return t.simulator.Stats(0).timerResets == 1; }, kReplyTimeout));
     t.link->SendResetGps(Now());
     ASSERT_TRUE(ServeUntil([&] { return t.simulator.Stats(0).gpsResets == 1; }, kReplyTimeout));
     // The deferred requests: 100 resets the timer, 200 writes the PC clock.
-    t.link->PostDeferredRequest(100);
-    t.link->PostDeferredRequest(200);
+    t.link->PostDeferredRequest(DeferredRequest::Reset);
+    t.link->PostDeferredRequest(DeferredRequest::SetDateTime);
     ASSERT_TRUE(ServeUntil([&] { return t.simulator.Stats(0).clockSets == 1; }, kReplyTimeout));
     EXPECT_EQ(t.simulator.Stats(0).timerResets, 2u);
     EXPECT_EQ(t.simulator.Stats(0).badChecksums, 0u);
@@ -205,7 +205,7 @@ TEST(LinkPty, DeferredRequestOfADestroyedLinkIsDropped) {
     LinkEnvironment env;
     MemoRecorder memo;
     auto link = std::make_unique<TTest>(nullptr, "NOWHERE", RecordCallback, false, "", &memo);
-    link->PostDeferredRequest(200);
+    link->PostDeferredRequest(DeferredRequest::SetDateTime);
     link.reset();
     ServeFor(100ms);  // the posted call runs and finds the link gone
     SUCCEED();
@@ -215,7 +215,7 @@ TEST(LinkPty, SilentDecoderDeliversNothing) {
     sim::DecoderConfig config;
     config.silent = true;
     PtyLink t(config);
-    ASSERT_TRUE(t.link->LinkControl(2));
+    ASSERT_TRUE(t.link->LinkControl(LinkMode::Open));
     t.link->SendFirmwareRequest();
     t.link->SendManualLap(Now());
     ASSERT_TRUE(ServeUntil([&] { return t.simulator.Stats(0).manualLaps == 1; }, kReplyTimeout));
@@ -230,7 +230,7 @@ TEST(LinkPty, HangUpMidSessionIsReportedOnce) {
     sim::DecoderConfig config;
     config.hangupSeconds = 0.3;
     PtyLink t(config);
-    ASSERT_TRUE(t.link->LinkControl(2));
+    ASSERT_TRUE(t.link->LinkControl(LinkMode::Open));
     const auto failureSeen = [&] {
         for (const std::string& line : t.memo.Lines())
             if (line.find(":Code ") != std::string::npos) return true;
@@ -243,8 +243,8 @@ TEST(LinkPty, HangUpMidSessionIsReportedOnce) {
     EXPECT_LT(lines.size(), 10u);
     for (const std::string& line : lines) EXPECT_EQ(line.rfind("Msg  ", 0), 0u) << line;
     // Closing works; reopening finds the virtual port gone and says so.
-    EXPECT_FALSE(t.link->LinkControl(1));
-    EXPECT_FALSE(t.link->LinkControl(2));
+    EXPECT_FALSE(t.link->LinkControl(LinkMode::Close));
+    EXPECT_FALSE(t.link->LinkControl(LinkMode::Open));
     const auto boxes = t.env.desktop.Boxes();
     ASSERT_FALSE(boxes.empty());
     EXPECT_EQ(boxes.back().text, "Unable to open SIMLINK");
@@ -254,7 +254,7 @@ TEST(LinkPty, PortThatDoesNotExist) {
     LinkEnvironment env;
     MemoRecorder memo;
     TTest link(nullptr, "COM42", RecordCallback, false, "", &memo);
-    EXPECT_FALSE(link.LinkControl(2));
+    EXPECT_FALSE(link.LinkControl(LinkMode::Open));
     const auto boxes = env.desktop.Boxes();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].caption, "Error Open COM");
@@ -262,7 +262,7 @@ TEST(LinkPty, PortThatDoesNotExist) {
     EXPECT_EQ(boxes[0].icon, MsgIcon::Error);
     EXPECT_EQ(link.StatusPanel(0), "Hardware disconnected");
     EXPECT_FALSE(link.Connected());
-    EXPECT_FALSE(link.LinkControl(0));
+    EXPECT_FALSE(link.LinkControl(LinkMode::IsOpen));
     const auto lines = memo.Lines();
     ASSERT_FALSE(lines.empty());
     EXPECT_TRUE(IsTimedMemoLine(lines.back(), "Error - Unable to open COM42")) << lines.back();
@@ -271,7 +271,7 @@ TEST(LinkPty, PortThatDoesNotExist) {
 
 TEST(LinkPty, TestWindowModeKeepsBytesUndecoded) {
     PtyLink t(sim::DecoderConfig{}, true);
-    ASSERT_TRUE(t.link->LinkControl(2));
+    ASSERT_TRUE(t.link->LinkControl(LinkMode::Open));
     EXPECT_FALSE(t.link->Connected());
     EXPECT_NE(t.link->StatusPanel(0), "Hardware connected OK");
     t.link->SendManualLap(Now());
@@ -297,11 +297,11 @@ TEST(LinkPty, TrafficLogIsWrittenAtClosingOnlyWhenNamed) {
         ASSERT_TRUE(simulator.AddDecoder(config, error) && simulator.Start(error)) << error;
         MemoRecorder memo;
         TTest link(nullptr, "SIMLOG", RecordCallback, false, c.logName, &memo);
-        ASSERT_TRUE(link.LinkControl(2));
+        ASSERT_TRUE(link.LinkControl(LinkMode::Open));
         link.SendFirmwareRequest();
         ASSERT_TRUE(ServeUntil([] { return !CallbackTexts().empty(); }, kReplyTimeout));
         EXPECT_EQ(link.LogLines().empty(), !c.written);
-        link.LinkControl(1);
+        link.LinkControl(LinkMode::Close);
         EXPECT_TRUE(link.LogLines().empty());
         const std::string path = env.Folder() + "traffic.log";
         std::FILE* file = std::fopen(path.c_str(), "rb");

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "LinkTestSupport.h"
+#include "decoder_link/LinkTestBench.h"
 #include "decoder_link/SFormCOM_TestConnessione.h"
 #include "decoder_link/TestData.h"
 
@@ -81,10 +82,12 @@ struct GeneratorLink {
     LinkEnvironment env;
     int64_t tickMs = 5'000'000;
     std::unique_ptr<TTest> link;
+    std::unique_ptr<TLinkTestBench> bench;
     explicit GeneratorLink(const char* key = nullptr, const char* value = nullptr) {
         if (key != nullptr) DefaultIniWith(env.Folder(), key, value);
         link = std::make_unique<TTest>(nullptr, "COM7", RecordCallback, false, "", nullptr);
         link->SetTickSource([this] { return tickMs; });
+        bench = std::make_unique<TLinkTestBench>(*link);
         SetProgramRandSeed(0);
     }
 };
@@ -92,32 +95,34 @@ struct GeneratorLink {
 TEST(RandomHits, SecondClickPublishesTheFirstTransit) {
     GeneratorLink g;
     TTest& link = *g.link;
-    link.ActBotGeneraDatiCasualiExecute(false);  // number 1
+    TLinkTestBench& bench = *g.bench;
+    bench.ActBotGeneraDatiCasualiExecute(false);  // number 1
     EXPECT_TRUE(CallbackTexts().empty());
-    EXPECT_EQ(link.GeneratedCount(), 1);
+    EXPECT_EQ(bench.GeneratedCount(), 1);
     EXPECT_EQ(link.StatusPanel(0), "Generati: 1 Inviati: 0");
     EXPECT_EQ(link.StatusPanel(1), " (1)");
     g.tickMs += 1000;
-    link.ActBotGeneraDatiCasualiExecute(false);  // number 1 again, a second later
+    bench.ActBotGeneraDatiCasualiExecute(false);  // number 1 again, a second later
     ASSERT_EQ(CallbackTexts().size(), 1u);
     // Transit time 500000 hundredths: 83 min 20 s, shown modulo one hour.
     EXPECT_EQ(CallbackTexts()[0], "00001-0-00-000-23:20.00-00000500000-0-0003");
-    EXPECT_EQ(link.GeneratedCount(), 2);
+    EXPECT_EQ(bench.GeneratedCount(), 2);
     EXPECT_EQ(link.StatusPanel(1), " (1) (1)");
 }
 
 TEST(RandomHits, SameNumberWithinTimeNewRxMakesOneTransit) {
     GeneratorLink g;
     TTest& link = *g.link;
-    link.GenerateRandomHits(false);  // 1
+    TLinkTestBench& bench = *g.bench;
+    bench.GenerateRandomHits(false);  // 1
     g.tickMs += 200;
-    link.GenerateRandomHits(false);  // 1 again, same transit
+    bench.GenerateRandomHits(false);  // 1 again, same transit
     ASSERT_EQ(link.Passages().LstRx().size(), 1u);
     EXPECT_EQ(RxCountOf(link.Passages().LstRx()[0].counter), 6);
     g.tickMs += 1000;
-    link.GenerateRandomHits(false);  // 4: a new transponder
+    bench.GenerateRandomHits(false);  // 4: a new transponder
     g.tickMs += 1000;
-    link.GenerateRandomHits(false);  // 1: publishes six receptions
+    bench.GenerateRandomHits(false);  // 1: publishes six receptions
     ASSERT_EQ(CallbackTexts().size(), 1u);
     EXPECT_EQ(CallbackTexts()[0].substr(38), "0006");
     EXPECT_EQ(CallbackTexts()[0].substr(11, 3), "020");  // first to latest: 0.2 s
@@ -137,10 +142,10 @@ TEST(RandomHits, BatteryFieldOfTheBatLowButton) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.legend);
         GeneratorLink g("GstFlagBatLow", c.batLowKey);
-        EXPECT_EQ(g.link->BatLowButtonVisible(), c.buttonVisible);
-        g.link->ActBotGeneraDatiCasualiExecute(true);
+        EXPECT_EQ(g.bench->BatLowButtonVisible(), c.buttonVisible);
+        g.bench->ActBotGeneraDatiCasualiExecute(true);
         g.tickMs += 1000;
-        g.link->ActBotGeneraDatiCasualiExecute(true);
+        g.bench->ActBotGeneraDatiCasualiExecute(true);
         ASSERT_EQ(CallbackTexts().size(), 1u);
         EXPECT_EQ(CallbackTexts()[0].substr(0, 8), c.prefix);
     }
@@ -149,7 +154,7 @@ TEST(RandomHits, BatteryFieldOfTheBatLowButton) {
 TEST(TemplateTransit, SpeedTrapButtonsRunThroughTransponderAndReader) {
     GeneratorLink g("SpeedTrap", "True");
     for (int i = 0; i < 21; ++i) {
-        g.link->ActBotGeneraDatiCasualiExecute(i % 2 == 0);
+        g.bench->ActBotGeneraDatiCasualiExecute(i % 2 == 0);
         g.tickMs += 10;
     }
     const auto& texts = CallbackTexts();
@@ -161,25 +166,25 @@ TEST(TemplateTransit, SpeedTrapButtonsRunThroughTransponderAndReader) {
     EXPECT_EQ(texts[19].substr(0, 5), "00005");
     EXPECT_EQ(texts[19].substr(36, 1), "3");
     EXPECT_EQ(texts[20].substr(0, 5), "00001");  // after transponder 5 comes 1 again
-    EXPECT_EQ(g.link->GeneratedCount(), 0);
+    EXPECT_EQ(g.bench->GeneratedCount(), 0);
 }
 
 TEST(TestWindowButtons, TextsHandedToTheCallback) {
     struct Case {
         const char* legend;
-        void (*press)(TTest&);
+        void (*press)(TLinkTestBench&);
         std::vector<ByteString> texts;
     };
     const std::vector<Case> cases = {
-        {"simulated passage record", [](TTest& l) { l.BotSimulaRicezionePassaggioTrDaCOMKivoClick(); },
+        {"simulated passage record", [](TLinkTestBench& l) { l.BotSimulaRicezionePassaggioTrDaCOMKivoClick(); },
          {"0036331-16-05-25-17-52-48-214-0198-000-00000001-001"}},
-        {"firmware text", [](TTest& l) { l.SpeedButton1MouseDown(false); }, {"teKAN - teVO Ver: 6.33.1"}},
-        {"firmware text with Shift", [](TTest& l) { l.SpeedButton1MouseDown(true); },
+        {"firmware text", [](TLinkTestBench& l) { l.SpeedButton1MouseDown(false); }, {"teKAN - teVO Ver: 6.33.1"}},
+        {"firmware text with Shift", [](TLinkTestBench& l) { l.SpeedButton1MouseDown(true); },
          {"teKAN - teVO Ver: 6.33"}},
-        {"first line of the list", [](TTest& l) { l.ActInviaStringaExecute(); },
+        {"first line of the list", [](TLinkTestBench& l) { l.ActInviaStringaExecute(); },
          {"0000002-17-08-13-17-45-00-214-0108-000-00000001-001"}},
         {"first line whatever was appended",
-         [](TTest& l) {
+         [](TLinkTestBench& l) {
              auto lines = l.MemoStrDaInviare();
              lines.push_back("later");
              l.SetMemoStrDaInviare(lines);
@@ -187,7 +192,7 @@ TEST(TestWindowButtons, TextsHandedToTheCallback) {
          },
          {"0000002-17-08-13-17-45-00-214-0108-000-00000001-001"}},
         {"empty list sends an empty text",
-         [](TTest& l) {
+         [](TLinkTestBench& l) {
              l.SetMemoStrDaInviare({});
              l.ActInviaStringaExecute();
          },
@@ -196,9 +201,9 @@ TEST(TestWindowButtons, TextsHandedToTheCallback) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.legend);
         GeneratorLink g;
-        c.press(*g.link);
+        c.press(*g.bench);
         EXPECT_EQ(CallbackTexts(), c.texts);
-        EXPECT_EQ(g.link->SentCount(), 0);  // no window: nothing listed or counted
+        EXPECT_EQ(g.bench->SentCount(), 0);  // no window: nothing listed or counted
     }
 }
 
