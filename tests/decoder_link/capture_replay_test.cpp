@@ -170,7 +170,7 @@ std::vector<ByteString> ReplayThroughLink(const std::vector<std::string>& reads,
     testing::MemoRecorder memo;
     Pty pty;
     TTest link(nullptr, pty.SlavePath(), testing::RecordCallback, false, "", &memo);
-    if (!link.LinkControl(2)) throw std::runtime_error("the link did not open " + pty.SlavePath());
+    if (!link.LinkControl(LinkMode::Open)) throw std::runtime_error("the link did not open " + pty.SlavePath());
     std::size_t delivered = 0;
     for (std::size_t i = 0; i < reads.size(); ++i) {
         pty.Write(reads[i]);
@@ -182,7 +182,7 @@ std::vector<ByteString> ReplayThroughLink(const std::vector<std::string>& reads,
         delivered = due;
     }
     testing::ServeFor(kStrayTextWait);
-    link.LinkControl(1);
+    link.LinkControl(LinkMode::Close);
     return testing::CallbackTexts();
 }
 
