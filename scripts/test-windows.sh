@@ -125,49 +125,48 @@ run_console() {
   cat "$work/console.out" "$work/console.err" | tr -d '\r' >"$work/console.txt"
   return $status
 }
+# Counts one check: "ok" with its legend, or "FAILED" with the files that explain it.
+# Arguments: 0 when it passed, the legend, the failure's name, the files to show on failure.
+count_check() {
+  local ok=$1 legend=$2 name=$3
+  shift 3
+  if [ "$ok" -eq 0 ]; then
+    echo "ok: $legend"
+    passed=$((passed + 1))
+  else
+    echo "FAILED: $legend"
+    cat "$@"
+    failed=$((failed + 1))
+    failures+=("console: $name")
+  fi
+}
 # One console check: legend, a pattern that a line of the output must match, the command.
 check_console() {
   local legend=$1 pattern=$2 status=0
   shift 2
   run_console "$@" || status=$?
-  if [ "$status" -eq 0 ] && grep -qE "$pattern" "$work/console.txt"; then
-    echo "ok: $legend"
-    passed=$((passed + 1))
-  else
-    echo "FAILED: $legend (exit $status)"
-    cat "$work/console.txt"
-    failed=$((failed + 1))
-    failures+=("console: $legend")
-  fi
+  local ok=1
+  [ "$status" -eq 0 ] && grep -qE "$pattern" "$work/console.txt" && ok=0
+  count_check "$ok" "$legend (exit $status)" "$legend" "$work/console.txt"
 }
 check_console "firmware record from the decoder" '^teKAN - teVO Ver: 6\.33\.1' firmware
 check_console "manual lap stamped with today's date" "^0000001-$(date +%y-%m-%d)-" manual-lap
 check_console "set date-time frame sent" '\(\*\) Cmd_03_Set_DateTm: Sending time 04h:05m:06s' \
   set-datetime --when 2031-02-03T04:05:06.000
 check_console "manual lap stamped by the clock just set" '^0000001-31-02-03-04-05-' manual-lap
-if grep -q ' PITIN 00 03 01 1F 02 03 00 04 05 06 ' "$work/sim-frames.log"; then
-  echo "ok: the decoder received the set date-time frame for 2031-02-03 04:05:06"
-  passed=$((passed + 1))
-else
-  echo "FAILED: the decoder did not receive the set date-time frame"
-  cat "$work/sim-frames.log"
-  failed=$((failed + 1))
-  failures+=("console: set date-time frame")
-fi
+ok=1
+grep -q ' PITIN 00 03 01 1F 02 03 00 04 05 06 ' "$work/sim-frames.log" && ok=0
+count_check "$ok" "the decoder received the set date-time frame for 2031-02-03 04:05:06" \
+  "set date-time frame" "$work/sim-frames.log"
 # A port that does not exist: the link's message box cannot be shown without a display, so the
 # system's desktop falls back to printing it, and the console fails.
 status=0
 timeout 60 wine "$console" send --port COM42 firmware --listen 200 </dev/null \
   >"$work/console.out" 2>"$work/console.err" || status=$?
-if [ "$status" -eq 1 ] && tr -d '\r' <"$work/console.err" | grep -q '^\[Error Open COM\] Unable to open COM42$'; then
-  echo "ok: a missing port shows its box text and fails"
-  passed=$((passed + 1))
-else
-  echo "FAILED: a missing port (exit $status)"
-  cat "$work/console.out" "$work/console.err"
-  failed=$((failed + 1))
-  failures+=("console: missing port")
-fi
+ok=1
+[ "$status" -eq 1 ] && tr -d '\r' <"$work/console.err" | grep -q '^\[Error Open COM\] Unable to open COM42$' && ok=0
+count_check "$ok" "a missing port shows its box text and fails (exit $status)" "missing port" \
+  "$work/console.out" "$work/console.err"
 
 echo
 [ ${#failures[@]} -eq 0 ] || printf 'failed: %s\n' "${failures[@]}"
