@@ -116,8 +116,7 @@ void TSincroviaProcedures::ActApriCOM_AllExecute() {
             label->SetColor(w_.PortOpen[static_cast<std::size_t>(slot - 1)] ? ColorBlack : ColorGrayText);
         }
         if (!developer) {
-            w_.ThreadedTimer1.SetInterval(StepReadFirmware);
-            w_.ThreadedTimer1.SetEnabled(true);
+            StartStep(ProcedureStep::ReadFirmware);
         }
     }
     SaveComSelection(chosen);

@@ -224,45 +224,36 @@ void TSincroviaProcedures::SendReadFirmwareAll() {
 // --- The step engine -------------------------------------------------------------------------
 
 void TSincroviaProcedures::TimerTick() {
-    const uint32_t step = w_.ThreadedTimer1.Interval();
-    const bool checked = step == StepReadFirmware || step == StepReadAfterWrite || step == StepAfterSingleWrite ||
-                         step == StepReadAfterSingle;
-    if (checked) {
-        // "1-Open COM" turns enabled once every port is closed: the procedure has lost its
-        // decoders. The rules are brought up to date first, as the idle loop would.
-        w_.UpdateActions();
-        if (w_.ActApriCOM_All->isEnabled()) {
-            AbortProcedure();
-            return;
-        }
+    // The interval the timer waited names the step that runs now; an interval of no step
+    // finishes with evaluation, as the last step of a read does.
+    const std::optional<ProcedureStep> step = StepOfInterval(w_.ThreadedTimer1.Interval());
+    const StepAction action = step ? StepRow(*step).action : StepAction::FinishEvaluate;
+    if (action == StepAction::FinishQuiet || action == StepAction::FinishEvaluate) {
+        FinishProcedure(action == StepAction::FinishEvaluate);
+        return;
     }
-    switch (step) {
-    case StepReadFirmware:
-        SendReadFirmwareAll();
-        w_.ThreadedTimer1.SetInterval(StepFinishQuiet);
-        break;
-    case StepReadAfterWrite:
-    case StepReadAfterSingle:
-        SendReadDateTimeAll(Now());
-        w_.ThreadedTimer1.SetInterval(StepFinishRead);
-        break;
-    case StepAfterSingleWrite:
-        w_.ThreadedTimer1.SetInterval(StepReadAfterSingle);
-        break;
-    case StepFinishQuiet:
-        FinishProcedure(false);
-        break;
-    default:
-        FinishProcedure(true);
-        break;
+    // "1-Open COM" turns enabled once every port is closed: the procedure has lost its
+    // decoders. The rules are brought up to date first, as the idle loop would.
+    w_.UpdateActions();
+    if (w_.ActApriCOM_All->isEnabled()) {
+        AbortProcedure();
+        return;
     }
+    if (action == StepAction::ReadFirmware) SendReadFirmwareAll();
+    if (action == StepAction::ReadClocks) SendReadDateTimeAll(Now());
+    w_.ThreadedTimer1.SetInterval(StepInterval(StepRow(*step).next));
+}
+
+void TSincroviaProcedures::StartStep(ProcedureStep step) {
+    w_.ThreadedTimer1.SetInterval(StepInterval(step));
+    w_.ThreadedTimer1.SetEnabled(true);
 }
 
 void TSincroviaProcedures::FinishProcedure(bool evaluate) {
     if (evaluate) ActBotCalcDifExecute();
     if (w_.StatusText() != AbortedByUserText) w_.SetStatusText("");
     w_.ThreadedTimer1.SetEnabled(false);
-    w_.ThreadedTimer1.SetInterval(StepIdle);
+    w_.ThreadedTimer1.SetInterval(StepInterval(ProcedureStep::Idle));
     RestoreCursor();
     w_.FBusy = false;
 }
@@ -293,8 +284,7 @@ void TSincroviaProcedures::ActBot3WriteDateAndTimeExecute() {
     else
         SendResetReaderAll(Now());
     PumpMessages();
-    w_.ThreadedTimer1.SetInterval(StepReadAfterWrite);
-    w_.ThreadedTimer1.SetEnabled(true);
+    StartStep(ProcedureStep::ReadAfterWrite);
 }
 
 bool TSincroviaProcedures::ConfirmWriteAfterClockStep() {
@@ -391,8 +381,7 @@ void TSincroviaProcedures::ActBotWriteDateAndTimeExecute(QAction* action) {
         link->SendSetDateTime(when);
         lastSyncUnixUs_ = SystemNowUs();  // a decoder took the PC's time scale
     }
-    w_.ThreadedTimer1.SetInterval(StepAfterSingleWrite);
-    w_.ThreadedTimer1.SetEnabled(true);
+    StartStep(ProcedureStep::AfterSingleWrite);
 }
 
 void TSincroviaProcedures::ActBotSendCmd07Execute() {
@@ -400,8 +389,7 @@ void TSincroviaProcedures::ActBotSendCmd07Execute() {
     ClearReadings(true);
     ShowSyncResult(srIdle);
     SendResetReaderAll(Now());
-    w_.ThreadedTimer1.SetInterval(StepFinishQuiet);
-    w_.ThreadedTimer1.SetEnabled(true);
+    StartStep(ProcedureStep::FinishQuiet);
 }
 
 void TSincroviaProcedures::ActBotSendCmd55Execute() {
@@ -437,8 +425,7 @@ void TSincroviaProcedures::ActBotSendCmd55Execute() {
     if (aborted()) return;
     w_.FBusy = false;
     SendResetGpsAll(Now());
-    w_.ThreadedTimer1.SetInterval(StepFinishQuiet);
-    w_.ThreadedTimer1.SetEnabled(true);
+    StartStep(ProcedureStep::FinishQuiet);
 }
 
 }  // namespace sincrovia

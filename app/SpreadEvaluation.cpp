@@ -172,8 +172,7 @@ void TSincroviaProcedures::ActBot2ReadDateAndTimeExecute() {
     roundKind_ = nextReadKind_;
     nextReadKind_ = RoundKind::Read;
     SendReadDateTimeAll(Now());
-    w_.ThreadedTimer1.SetInterval(StepFinishQuickRead);
-    w_.ThreadedTimer1.SetEnabled(true);
+    StartStep(ProcedureStep::FinishQuickRead);
 }
 
 std::string TSincroviaProcedures::SlotLabel(int slot) const {
@@ -202,8 +201,8 @@ void TSincroviaProcedures::EvaluateWhenComplete() {
     // Run from the event loop, once the delivery that completed the round has returned.
     QTimer::singleShot(0, this, [this, id = round_.id] {
         Guarded([this, id] {
-            const uint32_t step = w_.ThreadedTimer1.Interval();
-            const bool waitingToJudge = step == StepFinishQuickRead || step == StepFinishRead;
+            const std::optional<ProcedureStep> step = StepOfInterval(w_.ThreadedTimer1.Interval());
+            const bool waitingToJudge = step == ProcedureStep::FinishQuickRead || step == ProcedureStep::FinishRead;
             if (round_.open && round_.id == id && w_.ThreadedTimer1.Enabled() && waitingToJudge)
                 FinishProcedure(true);
         });

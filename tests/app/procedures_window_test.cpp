@@ -335,28 +335,28 @@ TEST_F(WindowFixture, StepEngineEndings) {
     Build("CmbCOMPort_1=PITIN\r\n");
     const struct {
         const char* legend;
-        uint32_t step;
+        ProcedureStep step;
         const char* status;  // afterwards
         QColor lamp;         // afterwards (grey: untouched)
     } cases[] = {
-        {"read step with every port closed aborts and judges", StepReadAfterWrite, AbortedByUserText, ColorRed},
-        {"firmware step with every port closed aborts", StepReadFirmware, AbortedByUserText, ColorRed},
-        {"second single-write step aborts", StepReadAfterSingle, AbortedByUserText, ColorRed},
-        {"final quiet step finishes without judging", StepFinishQuiet, "", ColorGrey},
-        {"final read step finishes with judging", StepFinishRead, "", ColorRed},
+        {"read step with every port closed aborts and judges", ProcedureStep::ReadAfterWrite, AbortedByUserText, ColorRed},
+        {"firmware step with every port closed aborts", ProcedureStep::ReadFirmware, AbortedByUserText, ColorRed},
+        {"second single-write step aborts", ProcedureStep::ReadAfterSingle, AbortedByUserText, ColorRed},
+        {"final quiet step finishes without judging", ProcedureStep::FinishQuiet, "", ColorGrey},
+        {"final read step finishes with judging", ProcedureStep::FinishRead, "", ColorRed},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
         procedures_->ShowSyncResult(srIdle);
         W().SetStatusText("busy");
         W().FBusy = true;
-        W().ThreadedTimer1.SetInterval(c.step);
+        W().ThreadedTimer1.SetInterval(StepInterval(c.step));
         procedures_->TimerTick();
         EXPECT_EQ(c.status, W().StatusText().toStdString());
         EXPECT_EQ(c.lamp, W().ShpSyncResult->BrushColor());
         EXPECT_FALSE(W().FBusy);
         EXPECT_FALSE(W().ThreadedTimer1.Enabled());
-        EXPECT_EQ(StepIdle, W().ThreadedTimer1.Interval());
+        EXPECT_EQ(StepInterval(ProcedureStep::Idle), W().ThreadedTimer1.Interval());
     }
 }
 
