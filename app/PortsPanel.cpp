@@ -81,9 +81,9 @@ void TSincroviaProcedures::SaveComSelection(const std::array<std::string, SlotCo
 bool TSincroviaProcedures::OpenSlot(int slot, const std::string& port, TMemoLines* log, TRxTextProc rx,
                                     bool showWindow) {
     const auto i = static_cast<std::size_t>(slot - 1);
-    if (w_.DecoderLink[i] != nullptr || port.empty()) return false;
-    w_.DecoderLink[i] = new TTest(&w_, port.substr(0, kMaxPortNameLength), rx, showWindow, "", log);
-    w_.PortOpen[i] = w_.DecoderLink[i]->LinkControl(kLinkOpen);
+    if (slots_[i].DecoderLink != nullptr || port.empty()) return false;
+    slots_[i].DecoderLink = new TTest(&w_, port.substr(0, kMaxPortNameLength), rx, showWindow, "", log);
+    slots_[i].PortOpen = slots_[i].DecoderLink->LinkControl(kLinkOpen);
     return true;
 }
 
@@ -97,7 +97,7 @@ void TSincroviaProcedures::ActApriCOM_AllExecute() {
         TDropDownList* list = w_.PortList(slot);
         const std::string port = list->currentIndex() >= 0 ? Utf8ToCp1252(list->currentText().toStdString()) : "";
         // The choice is remembered whatever happens to the opening.
-        if (w_.DecoderLink[i] == nullptr && !port.empty()) chosen[i] = port;
+        if (slots_[i].DecoderLink == nullptr && !port.empty()) chosen[i] = port;
         try {
             OpenSlot(slot, port, w_.MemoLines(slot), kRxCallbacks[i], developer);
         } catch (const std::exception& e) {
@@ -113,7 +113,7 @@ void TSincroviaProcedures::ActApriCOM_AllExecute() {
         for (int slot = 1; slot <= SlotCount; ++slot) {
             TStaticText* label = w_.FirmwareLabel(slot);
             label->setText(FirmwareUnknownText);
-            label->SetColor(w_.PortOpen[static_cast<std::size_t>(slot - 1)] ? ColorBlack : ColorGrayText);
+            label->SetColor(Slot(slot).PortOpen ? ColorBlack : ColorGrayText);
         }
         if (!developer) {
             StartStep(ProcedureStep::ReadFirmware);
@@ -138,10 +138,10 @@ void TSincroviaProcedures::CloseAllLinksNow() {
     round_.ForgetRequests();
     for (int slot = 1; slot <= SlotCount; ++slot) {
         const auto i = static_cast<std::size_t>(slot - 1);
-        TTest* link = w_.DecoderLink[i];
+        TTest* link = slots_[i].DecoderLink;
         if (link == nullptr) continue;
-        w_.DecoderLink[i] = nullptr;
-        w_.PortOpen[i] = false;
+        slots_[i].DecoderLink = nullptr;
+        slots_[i].PortOpen = false;
         link->LinkControl(kLinkClose);
         delete link;
     }
@@ -162,7 +162,7 @@ void TSincroviaProcedures::ShowFirmware(int slot, const ByteString& text) {
     TStaticText* label = w_.FirmwareLabel(slot);
     label->setText(QString::fromStdString(kFirmwareLabelPrefix + Cp1252ToUtf8(version)));
     label->SetColor(FirmwareBelowMinimum(version, MinFirmware) ? ColorRed : ColorGreen);
-    w_.FirmwareVer[static_cast<std::size_t>(slot - 1)] = version;
+    Slot(slot).FirmwareVer = version;
 }
 
 bool TSincroviaProcedures::CheckDecodersReady() { return CheckReadiness(0); }
@@ -177,7 +177,7 @@ bool TSincroviaProcedures::CheckReadiness(int onlySlot) {
     for (int slot = 1; slot <= SlotCount; ++slot) {
         if (onlySlot != 0 && slot != onlySlot) continue;
         SlotReadiness& s = readiness[static_cast<std::size_t>(slot - 1)];
-        s.firmwareVersion = w_.FirmwareVer[static_cast<std::size_t>(slot - 1)];
+        s.firmwareVersion = Slot(slot).FirmwareVer;
         s.label = LabelState(w_.FirmwareLabel(slot));
         s.portChosen = w_.PortList(slot)->currentIndex() >= 0;
     }
@@ -190,7 +190,7 @@ bool TSincroviaProcedures::CheckReadiness(int onlySlot) {
 bool TSincroviaProcedures::CanStartProcedure() const { return AnySlotOpen() && ProcedureIdle(); }
 
 bool TSincroviaProcedures::AnySlotOpen() const {
-    return std::any_of(w_.PortOpen.begin(), w_.PortOpen.end(), [](bool open) { return open; });
+    return std::any_of(slots_.begin(), slots_.end(), [](const TDecoderSlot& s) { return s.PortOpen; });
 }
 
 bool TSincroviaProcedures::ProcedureIdle() const { return !w_.ThreadedTimer1.Enabled() && !w_.FBusy; }

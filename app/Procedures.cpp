@@ -169,8 +169,8 @@ void TSincroviaProcedures::SendToAllLinks(const std::function<BuiltFrame(TTest&)
         BuiltFrame frame;
     };
     std::vector<Outgoing> out;
-    for (std::size_t i = 0; i < w_.DecoderLink.size(); ++i)
-        if (TTest* link = w_.DecoderLink[i]) out.push_back({i, link, build(*link)});
+    for (std::size_t i = 0; i < slots_.size(); ++i)
+        if (TTest* link = slots_[i].DecoderLink) out.push_back({i, link, build(*link)});
     // The frames go out back to back, so the decoders hear them within microseconds of each
     // other; logging follows once all are on their way.
     for (Outgoing& o : out) {
@@ -190,8 +190,8 @@ void TSincroviaProcedures::SendWriteDateTimeAll() {
 void TSincroviaProcedures::SendResetReaderAll(TDateTime t) {
     SetHourglass();
     w_.SetStatusText(kResetTimerStatus);
-    for (TTest* link : w_.DecoderLink)
-        if (link) link->SendResetTimer(t);
+    for (const TDecoderSlot& s : slots_)
+        if (TTest* link = s.DecoderLink) link->SendResetTimer(t);
 }
 
 void TSincroviaProcedures::SendReadDateTimeAll(TDateTime t) {
@@ -199,7 +199,7 @@ void TSincroviaProcedures::SendReadDateTimeAll(TDateTime t) {
     w_.SetStatusText(kReadStatus);
     FreezePcTime(t);
     std::array<bool, SlotCount> asked{};
-    for (std::size_t i = 0; i < asked.size(); ++i) asked[i] = w_.PortOpen[i];
+    for (std::size_t i = 0; i < asked.size(); ++i) asked[i] = slots_[i].PortOpen;
     round_.Open(roundKind_, SystemNowUs(), asked, SteadyNowMs());
     // A tooltip tells the timing of its slot's reading in this round only.
     for (int slot = 1; slot <= SlotCount; ++slot) w_.TimeBox(slot)->setToolTip("");
@@ -210,15 +210,15 @@ void TSincroviaProcedures::SendReadDateTimeAll(TDateTime t) {
 void TSincroviaProcedures::SendResetGpsAll(TDateTime t) {
     SetHourglass();
     w_.SetStatusText(kResetGpsStatus);
-    for (TTest* link : w_.DecoderLink)
-        if (link) link->SendResetGps(t);
+    for (const TDecoderSlot& s : slots_)
+        if (TTest* link = s.DecoderLink) link->SendResetGps(t);
 }
 
 void TSincroviaProcedures::SendReadFirmwareAll() {
     SetHourglass();
     w_.SetStatusText(kFirmwareStatus);
-    for (TTest* link : w_.DecoderLink)
-        if (link) link->SendFirmwareRequest();
+    for (const TDecoderSlot& s : slots_)
+        if (TTest* link = s.DecoderLink) link->SendFirmwareRequest();
 }
 
 // --- The step engine -------------------------------------------------------------------------
@@ -311,7 +311,7 @@ void TSincroviaProcedures::AlignAndWrite() {
     };
     std::vector<Outgoing> out;
     for (int slot = 1; slot <= SlotCount; ++slot)
-        if (TTest* link = w_.DecoderLink[static_cast<std::size_t>(slot - 1)]) out.push_back({link, {}});
+        if (TTest* link = Slot(slot).DecoderLink) out.push_back({link, {}});
     const auto frameAt = [](TTest& link, int64_t unixMs) {
         return BuildSetDateTimeFrame(link.Settings(), UnixMsToDateTime(unixMs));
     };
@@ -377,7 +377,7 @@ void TSincroviaProcedures::ActBotWriteDateAndTimeExecute(QAction* action) {
     roundKind_ = RoundKind::SetTime;
     SetHourglass();
     w_.SetStatusText(kWriteStatus);
-    if (TTest* link = w_.DecoderLink[static_cast<std::size_t>(slot - 1)]) {
+    if (TTest* link = Slot(slot).DecoderLink) {
         link->SendSetDateTime(when);
         lastSyncUnixUs_ = SystemNowUs();  // a decoder took the PC's time scale
     }

@@ -115,6 +115,27 @@ inline constexpr char AbortedByUserText[] = "Procedure aborted by User";
 inline constexpr char AlignmentWaitText[] = "Waiting for the PC clock alignment...";
 inline constexpr char SyncCountdownPrefix[] = "Sended Synchro DateTime, waiting ";
 
+/// The clock reading of a slot that passed the transponder check.
+struct TSlotReading {
+    TDateTime Time = 0;  ///< decoded date-time
+    bool Valid = false;  ///< counted by the next evaluation
+};
+
+/// What the procedures hold for one decoder slot (all start false, empty or zero).
+struct TDecoderSlot {
+    /// The link opened its port.
+    bool PortOpen = false;
+    /// The decoder link, or nullptr. Created and freed by the port panel; a window destroyed
+    /// with links still present has them closed through its CloseAllLinks.
+    TTest* DecoderLink = nullptr;
+    /// Last reading that passed the transponder check.
+    TSlotReading SlotReading;
+    /// Last decoded clock reading, 0 meaning none.
+    TDateTime DecoderTime = 0;
+    /// Firmware version from the last firmware reply, empty meaning none.
+    std::string FirmwareVer;
+};
+
 /// What the tests and the program may choose for the procedures.
 struct TProcedureOptions {
     /// Folder of "MemCom.set"; empty: the folder of the program file.
@@ -140,6 +161,11 @@ public:
     ~TSincroviaProcedures() override;
     TSincroviaProcedures(const TSincroviaProcedures&) = delete;
     TSincroviaProcedures& operator=(const TSincroviaProcedures&) = delete;
+
+    /// The state of `slot` (1..SlotCount).
+    TDecoderSlot& Slot(int slot) { return slots_.at(static_cast<std::size_t>(slot - 1)); }
+    /// The state of `slot` (1..SlotCount).
+    const TDecoderSlot& Slot(int slot) const { return slots_.at(static_cast<std::size_t>(slot - 1)); }
 
     // --- Ports panel ---
     /// Full path of "MemCom.set".
@@ -268,7 +294,6 @@ private:
     bool ConfirmWriteAfterClockStep();
     void AlignAndWrite();
     void WaitAfterWrite(std::chrono::steady_clock::time_point sentAt);
-    TSlotReading& Reading(int slot);
     void Guarded(const std::function<void()>& fn);
     /// Works out what the slot's reading tells (round trip, offset, uncertainty) and shows it
     /// in the Time box's tooltip and the memo.
@@ -280,6 +305,7 @@ private:
 
     TSincrovia& w_;
     TProcedureOptions options_;
+    std::array<TDecoderSlot, SlotCount> slots_{};  // index 0 = slot 1
     int deliveryDepth_ = 0;     // receive callbacks running (a close waits for them to end)
     bool closeDeferred_ = false;
     RoundKind roundKind_ = RoundKind::Read;  // what the next round read is for

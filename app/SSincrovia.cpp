@@ -319,8 +319,8 @@ TSincrovia::TSincrovia(TStartupServices services, QWidget* parent)
 
 TSincrovia::~TSincrovia() {
     ThreadedTimer1.SetEnabled(false);
-    const bool anyLink = std::any_of(DecoderLink.begin(), DecoderLink.end(), [](TTest* l) { return l != nullptr; });
-    if (anyLink && CloseAllLinks) CloseAllLinks();
+    // Links still present are closed; with none, the hook has nothing to do.
+    if (CloseAllLinks) CloseAllLinks();
 }
 
 void TSincrovia::BuildActions() {

@@ -189,12 +189,6 @@ private:
 // ---------------------------------------------------------------------------------------------
 // The window.
 
-/// The clock reading of a slot that passed the transponder check.
-struct TSlotReading {
-    TDateTime Time = 0;  ///< decoded date-time
-    bool Valid = false;  ///< counted by the next evaluation
-};
-
 /// What the window needs from the rest of the program at start-up; each may be left empty
 /// (no ports, version "", never the developer workstation).
 struct TStartupServices {
@@ -306,7 +300,8 @@ public:
     // --- Start-up and close ---
     /// Filled by the port panel: reselects the ports saved in the settings file (first show).
     std::function<void()> RestoreComSelection;
-    /// Filled by the port panel: closes and frees every decoder link ("5-Close COM").
+    /// Filled by the port panel: closes and frees every decoder link ("5-Close COM"); also
+    /// called when the window closes and when it is destroyed.
     std::function<void()> CloseAllLinks;
     /// Queues the private message to the window itself; it is handled once the loop runs.
     void PostAppMessage(int wParam, int lParam);
@@ -323,21 +318,11 @@ public:
     /// The threshold label from a threshold text: "TH Decoder 50ms, PC 500ms".
     void ShowThreshold(const QString& text);
 
-    // --- Shared state of the procedures (all start false or zero) ---
+    // --- Shared state of the procedures (all start false or zero; the per-slot state is the
+    // procedures' own, TSincroviaProcedures::Slot) ---
     bool FAbortRequest = false;   ///< set by "5-Close COM", cleared by "1-Open COM"
     bool FBusy = false;           ///< a blocking procedure runs
     TDateTime FPcTimeOnRead = 0;  ///< PC time when the read commands were last sent
-    /// Per slot (index 0 = slot 1): the link opened its port.
-    std::array<bool, SlotCount> PortOpen{};
-    /// Per slot: the decoder link, or nullptr. Created and freed by the port panel; a window
-    /// destroyed with links still present has them closed through CloseAllLinks.
-    std::array<TTest*, SlotCount> DecoderLink{};
-    /// Per slot: last reading that passed the transponder check.
-    std::array<TSlotReading, SlotCount> SlotReading{};
-    /// Per slot: last decoded clock reading, 0 meaning none.
-    std::array<TDateTime, SlotCount> DecoderTime{};
-    /// Per slot: firmware version from the last firmware reply, empty meaning none.
-    std::array<std::string, SlotCount> FirmwareVer;
     /// The stepped-procedure timer (interval 700 ms, stopped at creation).
     TThreadedTimer ThreadedTimer1;
 

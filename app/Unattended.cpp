@@ -268,7 +268,7 @@ bool UnattendedRun::OpenPorts(TSincrovia& window, TSincroviaProcedures& procedur
     for (int slot = 1; slot <= SlotCount; ++slot) {
         if (window.PortList(slot)->currentIndex() < 0) continue;
         const std::string port = window.PortList(slot)->currentText().toStdString();
-        if (window.PortOpen[static_cast<std::size_t>(slot - 1)]) {
+        if (procedures.Slot(slot).PortOpen) {
             Say(SlotName(slot) + ": " + port + " open");
         } else {
             Say(SlotName(slot) + ": " + port + " cannot be opened: " + LastLogLine(window, slot));
@@ -285,8 +285,8 @@ bool UnattendedRun::OpenPorts(TSincrovia& window, TSincroviaProcedures& procedur
         return false;
     }
     for (int slot = 1; slot <= SlotCount; ++slot) {
-        if (!window.PortOpen[static_cast<std::size_t>(slot - 1)]) continue;
-        const std::string& version = window.FirmwareVer[static_cast<std::size_t>(slot - 1)];
+        if (!procedures.Slot(slot).PortOpen) continue;
+        const std::string& version = procedures.Slot(slot).FirmwareVer;
         Say(SlotName(slot) + ": " + window.FirmwareLabel(slot)->text().toStdString() +
             (version.empty() ? " (no firmware reply)" : ""));
     }
