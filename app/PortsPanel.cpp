@@ -211,9 +211,7 @@ void TSincroviaProcedures::AttachRules() {
     for (int slot = 1; slot <= SlotCount; ++slot) {
         QAction* action = w_.SetTimeAction(slot);
         w_.SetUpdateRule(action, [this, action, procedureRule] {
-            const QString caption = action->text();
-            const int n = caption.isEmpty() ? 0 : caption.back().digitValue();
-            const TDropDownList* list = w_.PortList(n);
+            const TDropDownList* list = w_.PortList(action->data().toInt());
             return procedureRule() && list != nullptr && list->currentIndex() >= 0;
         });
     }

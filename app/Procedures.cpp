@@ -367,8 +367,7 @@ void TSincroviaProcedures::WaitAfterWrite(std::chrono::steady_clock::time_point 
 // --- Single-decoder write and resets ---------------------------------------------------------
 
 void TSincroviaProcedures::ActBotWriteDateAndTimeExecute(QAction* action) {
-    const QString caption = action->text();
-    const int slot = caption.isEmpty() ? 0 : caption.back().digitValue();
+    const int slot = action->data().toInt();
     if (slot < 1 || slot > SlotCount) return;
     if (!CheckSlotReady(slot)) return;
     bool ok = false;

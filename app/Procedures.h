@@ -233,7 +233,7 @@ public:
     void AbortProcedure();
     /// "3-Synchro Date and Time".
     void ActBot3WriteDateAndTimeExecute();
-    /// "Set Time 1" ... "Set Time 4" (`action` is the one that fired).
+    /// "Set Time 1" ... "Set Time 4" (`action` is the one that fired; its data is its slot).
     void ActBotWriteDateAndTimeExecute(QAction* action);
     /// "Reset Reader".
     void ActBotSendCmd07Execute();

@@ -335,7 +335,11 @@ void TSincrovia::BuildActions() {
     ActBotAutoSync->setEnabled(false);
     const std::array<QAction*, SlotCount> setTime{ActBotWriteDateAndTimeComPitIN, ActBotWriteDateAndTimeComPitOut,
                                                  ActBotWriteDateAndTimeComStart, ActBotWriteDateAndTimeComBackUp};
-    for (int i = 0; i < SlotCount; ++i) slots_[static_cast<size_t>(i)]->setTimeAction = setTime[static_cast<size_t>(i)];
+    // Each set-time action carries its slot as its data.
+    for (int i = 0; i < SlotCount; ++i) {
+        setTime[static_cast<size_t>(i)]->setData(i + 1);
+        slots_[static_cast<size_t>(i)]->setTimeAction = setTime[static_cast<size_t>(i)];
+    }
 }
 
 void TSincrovia::BindButton(QAbstractButton* button, QAction* action) {

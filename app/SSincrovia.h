@@ -231,7 +231,7 @@ public:
     QPushButton* ClearButton(int slot) const;
     /// `BotWriteDateAndTimeComN`.
     QPushButton* SetTimeButton(int slot) const;
-    /// The set-time action of slot n.
+    /// The set-time action of slot n (its data is n).
     QAction* SetTimeAction(int slot) const;
 
     // --- Other controls ---

@@ -214,6 +214,7 @@ TEST_F(WindowLayout, SlotAccessorsReturnTheNamedControls) {
         EXPECT_EQ(window.ClearButton(n)->objectName(), "BtClrCOM_" + d);
         EXPECT_EQ(window.SetTimeButton(n)->objectName(), "BotWriteDateAndTimeCom" + d);
         EXPECT_TRUE(window.SetTimeAction(n)->text().endsWith(d));
+        EXPECT_EQ(window.SetTimeAction(n)->data().toInt(), n) << "the slot the action writes";
     }
     for (int outside : {0, 5, -1}) {
         EXPECT_EQ(window.PortList(outside), nullptr);
