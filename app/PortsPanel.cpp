@@ -1,6 +1,5 @@
 // The ports panel: the port choice and its file, opening and closing the links, the firmware
 // display and the readiness check every clock procedure runs first.
-#include <QCoreApplication>
 #include <QDir>
 #include <QPushButton>
 
@@ -10,6 +9,7 @@
 #include <system_error>
 
 #include "app/Procedures.h"
+#include "decoder_link/LinkSettings.h"
 #include "util/DesktopServices.h"
 
 namespace sincrovia {
@@ -37,7 +37,7 @@ FirmwareLabelState LabelState(const TStaticText* label) {
 
 std::string TSincroviaProcedures::SettingsFilePath() const {
     std::string folder = options_.settingsFolder;
-    if (folder.empty()) folder = QCoreApplication::applicationDirPath().toStdString();
+    if (folder.empty()) folder = ProgramFolder();
     return (std::filesystem::path(folder) / SettingsFileName).string();
 }
 
@@ -173,7 +173,7 @@ bool TSincroviaProcedures::CheckSlotReady(int slot) {
 }
 
 bool TSincroviaProcedures::CheckReadiness(int onlySlot) {
-    std::array<SlotReadiness, kDecisionSlots> readiness;
+    std::array<SlotReadiness, SlotCount> readiness;
     for (int slot = 1; slot <= SlotCount; ++slot) {
         if (onlySlot != 0 && slot != onlySlot) continue;
         SlotReadiness& s = readiness[static_cast<std::size_t>(slot - 1)];

@@ -39,15 +39,9 @@ constexpr auto kCountdownNap = std::chrono::microseconds(100);
 // a virtual line hands the bytes on from a kernel worker on this processor, which a busy main
 // thread can hold back by a millisecond or more.
 constexpr auto kAfterWriteNap = std::chrono::microseconds(300);
-constexpr int64_t kUsPerSecond = 1'000'000;
 constexpr int64_t kMsPerSecond = 1000;
 /// Longest sleep of a wait for one event; a wake-up timer ends it when nothing else comes.
 constexpr int kOneMessageWaitMs = 20;
-
-int64_t FloorDiv(int64_t value, int64_t unit) {
-    const int64_t q = value / unit;
-    return (value % unit != 0 && value < 0) ? q - 1 : q;
-}
 
 int64_t ElapsedMs(std::chrono::steady_clock::time_point since) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - since).count();
@@ -331,7 +325,7 @@ void TSincroviaProcedures::AlignAndWrite() {
     int64_t nowUs = 0;
     for (;;) {
         nowUs = SystemNowUs() + leadUs;
-        const auto ms = static_cast<int>(FloorDiv(nowUs, kUsPerMs) - FloorDiv(nowUs, kUsPerSecond) * kMsPerSecond);
+        const auto ms = static_cast<int>(FloorMod(FloorDiv(nowUs, kUsPerMs), kMsPerSecond));
         if (IsAlignmentInstant(ms)) break;
     }
     const int64_t nowMs = FloorDiv(nowUs, kUsPerMs);

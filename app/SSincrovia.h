@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "app/PcClockWatch.h"
+#include "app/Rounds.h"
 #include "decoder_link/SFormCOM_TestConnessione.h"
 #include "display/DigWatchFrame.h"
 #include "serial/ThdTimer.h"
@@ -46,8 +47,6 @@ namespace sincrovia {
 // ---------------------------------------------------------------------------------------------
 // Constants shared by the window's procedures.
 
-/// Number of decoder slots; slots are numbered 1 to SlotCount.
-inline constexpr int SlotCount = 4;
 /// A received text that contains this banner is a firmware reply.
 inline constexpr char FirmwareBanner[] = "teKAN - teVO Ver: ";
 /// Lowest firmware release accepted (compared byte-wise as text).
@@ -71,8 +70,6 @@ inline constexpr char LogStampPattern[] = "dd mmm hh:mm:ss.zzz";
 inline constexpr char DateBoxPattern[] = "dd mmm yyyy\"";
 /// Pattern of times, differences and the mean.
 inline constexpr char TimeBoxPattern[] = "hh\"h \"nn\"m \"ss\"s \"zzz\"ms\"";
-/// Pattern of the countdown after writing the date-time.
-inline constexpr char CountdownPattern[] = "s.zzz";
 
 /// The private message the window posts to itself (value of the Windows WM_APP message).
 inline constexpr int WmApp = 0x8000;

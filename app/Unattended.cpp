@@ -93,9 +93,9 @@ std::optional<int64_t> RoundTripMs(const RoundReading& r) {
 std::string SignedMs(int64_t ms) { return (ms > 0 ? "+" : "") + std::to_string(ms) + " ms"; }
 
 std::string InstantText(int64_t unixUs) {
-    const int64_t ms = unixUs / kUsPerMs;
+    const int64_t ms = FloorDiv(unixUs, kUsPerMs);
     return FormatDateTime(kInstantPattern, UnixMsToDateTime(ms)) + " (millisecond " +
-           std::to_string(((ms % kMsPerSecond) + kMsPerSecond) % kMsPerSecond) + ")";
+           std::to_string(FloorMod(ms, kMsPerSecond)) + ")";
 }
 
 /// The last non-empty line of a slot's log: what its link said about the opening.
@@ -159,7 +159,7 @@ std::string FormatRoundTable(const RoundResult& round) {
     std::array<std::string, 8> heading;
     std::copy(kColumnHeadings.begin(), kColumnHeadings.end(), heading.begin());
     row(heading);
-    for (int slot = 1; slot <= kRoundSlots; ++slot) {
+    for (int slot = 1; slot <= SlotCount; ++slot) {
         const RoundReading& r = round.readings[static_cast<std::size_t>(slot - 1)];
         const auto offset = OffsetToPcMs(round, r);
         const auto trip = RoundTripMs(r);
@@ -375,7 +375,7 @@ void UnattendedRun::WriteJson(int status, const std::string& error) {
     result["write_unix_us"] = writeUnixUs_ != 0 ? QJsonValue(static_cast<qint64>(writeUnixUs_)) : QJsonValue();
     QJsonArray slotResults;
     if (round_) {
-        for (int slot = 1; slot <= kRoundSlots; ++slot) {
+        for (int slot = 1; slot <= SlotCount; ++slot) {
             const RoundReading& r = round_->readings[static_cast<std::size_t>(slot - 1)];
             const auto offset = OffsetToPcMs(*round_, r);
             const auto trip = RoundTripMs(r);
