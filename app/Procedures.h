@@ -103,8 +103,6 @@ inline constexpr int64_t SyncSettleMs = 2000;
 /// taken for the newest request. Longer than any wait for a reply (850 ms).
 inline constexpr int64_t StaleRequestMs = 3000;
 
-/// Firmware label of an open slot whose firmware has not been read.
-inline constexpr char FirmwareUnknownText[] = "Firmware V: --.-";
 /// Time box text of an asked slot whose reply did not come (or came only after the wait).
 inline constexpr char NoReplyText[] = "no reply";
 /// Time box text of an asked slot whose reply did not decode.

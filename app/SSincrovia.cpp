@@ -41,12 +41,9 @@ constexpr int kPcClockLineFontPx = 11;
 constexpr int kSlotFrameTop = 1;
 constexpr int kSlotFrameWidth = 185;
 constexpr int kSlotFrameHeight = 234;
-constexpr int kOffsetMin = -3;
-constexpr int kOffsetMax = 3;
 constexpr int kLargeButtonIconPx = 40;
 constexpr int kSmallButtonIconPx = 32;
 
-constexpr char kFirmwareInitialText[] = "Firmware V: --.-";
 constexpr char kThresholdDefault[] = "50";
 constexpr char kLatencyDefault[] = "100";
 constexpr char kVersionSeparator[] = " - Ver. ";
@@ -415,7 +412,7 @@ void TSincrovia::BuildSlot(QWidget* page, int slot) {
     BindButton(c.clearButton, ActBotClearCOM_X);
 
     c.firmware = AddStaticText(page, qPrintable("StTxtFrmwrVer_" + n), QRect(s.left, 58, 168, 20), ColorGrayText,
-                               {13, ColorWindow, false}, kFirmwareInitialText);
+                               {13, ColorWindow, false}, FirmwareUnknownText);
 
     c.setTime = new QPushButton("Set Time " + n, page);
     c.setTime->setObjectName("BotWriteDateAndTimeCom" + n);
@@ -425,7 +422,7 @@ void TSincrovia::BuildSlot(QWidget* page, int slot) {
     AddCaption(page, "+/- Sec", s.offsetCaptionLeft, 83, navy13);
     c.offset = AddStaticText(page, qPrintable("StTxtSecOffset_" + n), QRect(s.offsetLeft, 100, 29, 24), ColorWindow,
                              {16, Qt::black, false}, "0");
-    c.upDown = new TUpDown(page, c.offset, kOffsetMin, kOffsetMax);
+    c.upDown = new TUpDown(page, c.offset, -LargestOffsetSeconds, LargestOffsetSeconds);
     c.upDown->setObjectName(s.upDownName);
     c.upDown->setGeometry(s.upDownLeft, 100, 15, 24);
 

@@ -61,6 +61,10 @@ inline constexpr double OneMs = 1.0 / kMsPerDay;
 inline constexpr int YearBase = 2000;
 /// The port choice file, beside the program file.
 inline constexpr char SettingsFileName[] = "MemCom.set";
+/// Firmware label of a slot whose firmware has not been read.
+inline constexpr char FirmwareUnknownText[] = "Firmware V: --.-";
+/// A single decoder's write ("Set Time n") takes an offset of up to this many seconds either way.
+inline constexpr int LargestOffsetSeconds = 3;
 /// Title of the application: caption of its message boxes and first part of the window caption.
 inline constexpr char ApplicationTitle[] = "Sincrovia";
 

@@ -31,8 +31,6 @@ constexpr char kSyncMode[] = "sync";
 constexpr char kSetTimeMode[] = "set-time";
 constexpr char kResetReader[] = "reader";
 constexpr char kResetGps[] = "gps";
-/// The single-decoder write takes an offset of up to three seconds either way.
-constexpr int kLargestOffsetSeconds = 3;
 /// How long the firmware read after "1-Open COM" may take (its steps take about 2 s).
 constexpr int kOpenTimeoutMs = 15000;
 /// How long a procedure may take up to its verdict (a synchronisation takes about 7 s).
@@ -130,7 +128,7 @@ std::string ParseUnattendedArguments(const std::vector<std::string>& args, Unatt
         if (name == "--offset") {
             int seconds = 0;
             if (out.mode != UnattendedRequest::Mode::SetTime) return "--offset goes with set-time only";
-            if (!ParseInt(value, seconds) || std::abs(seconds) > kLargestOffsetSeconds)
+            if (!ParseInt(value, seconds) || std::abs(seconds) > LargestOffsetSeconds)
                 return "--offset takes whole seconds from -3 to 3, not '" + value + "'";
             out.offsetSeconds = seconds;
         } else if (name == "--reset") {

@@ -97,8 +97,10 @@ TEST_F(WindowLayout, EveryControlHasItsNameGeometryAndCaption) {
     cases.insert(cases.end(), kOtherControls.begin(), kOtherControls.end());
     for (const ControlCase& c : cases) {
         SCOPED_TRACE(std::string(c.legend) + " " + c.name);
-        auto* w = window.findChild<QWidget*>(QString::fromStdString(c.name));
-        ASSERT_NE(w, nullptr);
+        // The procedures find controls by name: each name belongs to exactly one control.
+        const auto found = window.findChildren<QWidget*>(QString::fromStdString(c.name));
+        ASSERT_EQ(found.size(), 1);
+        QWidget* w = found.front();
         EXPECT_EQ(w->parentWidget(), window.PageControlPanel) << "on page Control panel";
         EXPECT_EQ(w->geometry(), c.geometry);
         EXPECT_EQ(CaptionOf(w), c.caption);
