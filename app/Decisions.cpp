@@ -84,8 +84,8 @@ bool FirmwareBelowMinimum(std::string_view version, std::string_view minimum) {
     return version.compare(minimum) < 0;
 }
 
-int FirstUnreadySlot(const std::array<SlotReadiness, kDecisionSlots>& slots, std::string_view minimum) {
-    for (int i = 0; i < kDecisionSlots; ++i) {
+int FirstUnreadySlot(const std::array<SlotReadiness, SlotCount>& slots, std::string_view minimum) {
+    for (int i = 0; i < SlotCount; ++i) {
         const SlotReadiness& s = slots[static_cast<std::size_t>(i)];
         const bool oldFirmware = !s.firmwareVersion.empty() && FirmwareBelowMinimum(s.firmwareVersion, minimum);
         const bool silent = s.label == FirmwareLabelState::OpenNoReply;
@@ -104,7 +104,7 @@ int PortListSlot(std::string_view name) {
     if (name.size() != prefix.size() + 1) return 0;
     if (!EqualsIgnoringCase(name.substr(0, prefix.size()), prefix)) return 0;
     const char digit = name.back();
-    if (digit < '1' || digit > '0' + kDecisionSlots) return 0;
+    if (digit < '1' || digit > '0' + SlotCount) return 0;
     return digit - '0';
 }
 
@@ -128,9 +128,9 @@ ComSelection ParseComSelection(std::string_view content) {
     return selection;
 }
 
-std::string FormatComSelection(const std::array<std::string, kDecisionSlots>& ports) {
+std::string FormatComSelection(const std::array<std::string, SlotCount>& ports) {
     std::string content;
-    for (int i = 0; i < kDecisionSlots; ++i) {
+    for (int i = 0; i < SlotCount; ++i) {
         const std::string& port = ports[static_cast<std::size_t>(i)];
         if (port.empty()) continue;
         content += PortListNamePrefix + std::to_string(i + 1) + kSelectionSeparator + port + kLineEnd;
@@ -218,8 +218,8 @@ int SlowestCountedSlot(const SpreadInput& in, const std::optional<int64_t>& thre
 SpreadVerdict EvaluateSpreadDecision(const SpreadInput& in) {
     SpreadVerdict v;
     // Largest pairwise difference of the valid readings.
-    for (int a = 0; a < kDecisionSlots; ++a) {
-        for (int b = a + 1; b < kDecisionSlots; ++b) {
+    for (int a = 0; a < SlotCount; ++a) {
+        for (int b = a + 1; b < SlotCount; ++b) {
             const auto ia = static_cast<std::size_t>(a);
             const auto ib = static_cast<std::size_t>(b);
             if (!in.readingValid[ia] || !in.readingValid[ib]) continue;
@@ -281,7 +281,7 @@ std::string DifferenceText(int64_t ms) {
 }
 
 std::string SlotDecoderLabel(int slot, const std::string& port) {
-    const bool known = slot >= 1 && slot <= kRoundSlots;
+    const bool known = slot >= 1 && slot <= SlotCount;
     return std::string("Decoder ") + (known ? kSlotDecoderNames[static_cast<std::size_t>(slot - 1)] : "?") + " (" +
            port + ")";
 }
@@ -298,8 +298,8 @@ std::string FailedReadingText(ReadingStatus status, const std::string& detail) {
 }
 
 std::string VerdictReason(const SpreadInput& in, const SpreadVerdict& v,
-                          const std::array<std::string, kDecisionSlots>& labels,
-                          const std::array<std::string, kDecisionSlots>& details) {
+                          const std::array<std::string, SlotCount>& labels,
+                          const std::array<std::string, SlotCount>& details) {
     if (v.result == srOK) return "";
     std::string reason;
     for (std::size_t i = 0; i < in.status.size(); ++i) {
@@ -344,7 +344,7 @@ std::string ReadingTimingText(const ReadingTiming& timing) {
            offset + " ms +/- " + MsText(timing.uncertaintyUs) + " ms";
 }
 
-void RoundBook::Open(RoundKind what, int64_t startUs, const std::array<bool, kDecisionSlots>& asked,
+void RoundBook::Open(RoundKind what, int64_t startUs, const std::array<bool, SlotCount>& asked,
                      int64_t nowMs) {
     ++id;
     open = true;
@@ -364,7 +364,7 @@ void RoundBook::Open(RoundKind what, int64_t startUs, const std::array<bool, kDe
 }
 
 ReplyClaim RoundBook::Claim(int slot, int64_t nowMs, int64_t staleMs) {
-    if (slot < 1 || slot > kDecisionSlots) return ReplyClaim::Late;
+    if (slot < 1 || slot > SlotCount) return ReplyClaim::Late;
     const auto i = static_cast<std::size_t>(slot - 1);
     std::vector<int64_t>& pending = requests[i];
     pending.erase(pending.begin(), std::find_if(pending.begin(), pending.end(),
@@ -379,7 +379,7 @@ ReplyClaim RoundBook::Claim(int slot, int64_t nowMs, int64_t staleMs) {
 }
 
 void RoundBook::RecordOk(int slot, TDateTime value) {
-    if (!open || slot < 1 || slot > kDecisionSlots || !awaiting[static_cast<std::size_t>(slot - 1)]) return;
+    if (!open || slot < 1 || slot > SlotCount || !awaiting[static_cast<std::size_t>(slot - 1)]) return;
     const auto i = static_cast<std::size_t>(slot - 1);
     awaiting[i] = false;
     status[i] = ReadingStatus::Ok;
@@ -387,7 +387,7 @@ void RoundBook::RecordOk(int slot, TDateTime value) {
 }
 
 void RoundBook::RecordBad(int slot, const std::string& why) {
-    if (!open || slot < 1 || slot > kDecisionSlots || !awaiting[static_cast<std::size_t>(slot - 1)]) return;
+    if (!open || slot < 1 || slot > SlotCount || !awaiting[static_cast<std::size_t>(slot - 1)]) return;
     const auto i = static_cast<std::size_t>(slot - 1);
     awaiting[i] = false;
     status[i] = ReadingStatus::BadReply;
@@ -428,7 +428,7 @@ bool IsAlignmentInstant(int msOfSecond) {
 }
 
 int64_t PlannedAlignmentUnixMs(int64_t startUnixMs) {
-    const int64_t second = startUnixMs - ((startUnixMs % kMsPerSecond) + kMsPerSecond) % kMsPerSecond;
+    const int64_t second = startUnixMs - FloorMod(startUnixMs, kMsPerSecond);
     const auto ms = static_cast<int>(startUnixMs - second);
     if (IsAlignmentInstant(ms)) return startUnixMs;
     if (ms < kAlignmentTargetMs) return second + kAlignmentTargetMs;
@@ -437,7 +437,7 @@ int64_t PlannedAlignmentUnixMs(int64_t startUnixMs) {
 
 std::string CountdownText(int64_t remainingMs) {
     const int64_t shown = std::max<int64_t>(remainingMs, 0);
-    return FormatDateTime("s.zzz", static_cast<double>(shown) / kMsPerDay);
+    return FormatDateTime(CountdownPattern, static_cast<double>(shown) / kMsPerDay);
 }
 
 }  // namespace sincrovia

@@ -17,9 +17,6 @@
 
 namespace sincrovia {
 
-/// Number of slots the decisions work on (the window has the same four).
-inline constexpr int kDecisionSlots = 4;
-
 // --- Firmware --------------------------------------------------------------------------------
 
 /// Pattern of a firmware version inside a firmware reply: "6.33" or "6.33.1".
@@ -61,7 +58,7 @@ struct SlotReadiness {
 /// The first slot (1..4) that keeps a clock procedure from starting, or 0 when all are fit.
 /// A slot fails with an old release, with an open port that never answered the firmware
 /// request, or with a chosen port that did not open.
-int FirstUnreadySlot(const std::array<SlotReadiness, kDecisionSlots>& slots, std::string_view minimum);
+int FirstUnreadySlot(const std::array<SlotReadiness, SlotCount>& slots, std::string_view minimum);
 
 /// The complete refusal message for the required release `minimum`.
 std::string DecodersNotReadyMessage(std::string_view minimum);
@@ -76,7 +73,7 @@ int PortListSlot(std::string_view name);
 
 /// The port choice read from the file: per slot (index 0 = slot 1) the port text of the last
 /// line that named the slot's list, or nothing when no line did.
-using ComSelection = std::array<std::optional<std::string>, kDecisionSlots>;
+using ComSelection = std::array<std::optional<std::string>, SlotCount>;
 
 /// Reads the file's content: lines "Name=Value" ended by CR LF (a bare LF is taken too). The
 /// name is the text before the first "=", the value the rest; lines without "=" and lines
@@ -85,7 +82,7 @@ ComSelection ParseComSelection(std::string_view content);
 
 /// The file's content for the chosen ports (index 0 = slot 1; empty = no choice): one line
 /// "CmbCOMPort_n=port" per chosen slot, in slot order, each ended by CR LF.
-std::string FormatComSelection(const std::array<std::string, kDecisionSlots>& ports);
+std::string FormatComSelection(const std::array<std::string, SlotCount>& ports);
 
 // --- A decoder's passage text ----------------------------------------------------------------
 
@@ -129,12 +126,12 @@ enum class LampColor { Grey, Green, Yellow, Red };
 
 /// What the evaluation looks at.
 struct SpreadInput {
-    std::array<TDateTime, kDecisionSlots> readingTime{};  ///< SlotReading times
-    std::array<bool, kDecisionSlots> readingValid{};      ///< SlotReading valid flags
+    std::array<TDateTime, SlotCount> readingTime{};  ///< SlotReading times
+    std::array<bool, SlotCount> readingValid{};      ///< SlotReading valid flags
     /// How each slot took part in the round judged; an asked slot without a decoded reply
     /// (NoReply, BadReply, Late) makes the verdict KO whatever the others read.
-    std::array<ReadingStatus, kDecisionSlots> status{};
-    std::array<TDateTime, kDecisionSlots> decoderTime{};  ///< DecoderTime, 0 meaning none
+    std::array<ReadingStatus, SlotCount> status{};
+    std::array<TDateTime, SlotCount> decoderTime{};  ///< DecoderTime, 0 meaning none
     TDateTime pcTimeOnRead = 0;                           ///< the frozen PC time
     std::string threshold;                                ///< the threshold text (ms)
     bool allTimeBoxesEmpty = true;                        ///< no slot shows a time
@@ -142,7 +139,7 @@ struct SpreadInput {
     /// Round trip of each slot's reading (request written to reply arrived), µs; 0 unknown.
     /// A counted reading whose reply took longer than the threshold says too little: the
     /// verdict cannot be OK.
-    std::array<int64_t, kDecisionSlots> roundTripUs{};
+    std::array<int64_t, SlotCount> roundTripUs{};
     /// The PC clock stepped since the last synchronisation: the verdict cannot be OK.
     bool pcClockStepped = false;
     /// The memo text of that step ("PC clock stepped +1.204 s at 14:03:11"), for the reason.
@@ -213,8 +210,8 @@ std::string FailedReadingText(ReadingStatus status, const std::string& detail);
 /// its label from `labels` and its detail from `details`, "; " between them), else the spread
 /// or the PC difference against its limit.
 std::string VerdictReason(const SpreadInput& input, const SpreadVerdict& verdict,
-                          const std::array<std::string, kDecisionSlots>& labels,
-                          const std::array<std::string, kDecisionSlots>& details);
+                          const std::array<std::string, SlotCount>& labels,
+                          const std::array<std::string, SlotCount>& details);
 
 // --- The round being read --------------------------------------------------------------------
 
@@ -232,20 +229,20 @@ struct RoundBook {
     bool open = false;                 ///< requests out, not judged yet
     RoundKind kind = RoundKind::Read;  ///< what started the round
     int64_t startUnixUs = 0;           ///< PC instant the requests went out
-    std::array<ReadingStatus, kDecisionSlots> status{};  ///< Closed: not asked
-    std::array<bool, kDecisionSlots> awaiting{};         ///< asked, no reply yet
-    std::array<bool, kDecisionSlots> staleSeen{};        ///< a late reply came while awaited
-    std::array<TDateTime, kDecisionSlots> time{};        ///< the decoded reading (status Ok)
-    std::array<std::string, kDecisionSlots> detail{};    ///< why a reply did not decode
-    std::array<int64_t, kDecisionSlots> requestUs{};     ///< PC instant (Unix µs) the request was written, 0 unknown
-    std::array<int64_t, kDecisionSlots> arrivalUs{};     ///< PC instant (Unix µs) the reply arrived, 0 unknown
-    std::array<ReadingTiming, kDecisionSlots> timing{};  ///< what the reading tells (status Ok with both instants)
+    std::array<ReadingStatus, SlotCount> status{};  ///< Closed: not asked
+    std::array<bool, SlotCount> awaiting{};         ///< asked, no reply yet
+    std::array<bool, SlotCount> staleSeen{};        ///< a late reply came while awaited
+    std::array<TDateTime, SlotCount> time{};        ///< the decoded reading (status Ok)
+    std::array<std::string, SlotCount> detail{};    ///< why a reply did not decode
+    std::array<int64_t, SlotCount> requestUs{};     ///< PC instant (Unix µs) the request was written, 0 unknown
+    std::array<int64_t, SlotCount> arrivalUs{};     ///< PC instant (Unix µs) the reply arrived, 0 unknown
+    std::array<ReadingTiming, SlotCount> timing{};  ///< what the reading tells (status Ok with both instants)
     /// Per slot: instants (ms of a steady clock) of clock requests not answered yet, oldest first.
-    std::array<std::vector<int64_t>, kDecisionSlots> requests{};
+    std::array<std::vector<int64_t>, SlotCount> requests{};
 
     /// Opens a new round at `nowMs`: the slots in `asked` get a request and await its reply
     /// (status NoReply until it comes), the others are Closed.
-    void Open(RoundKind what, int64_t startUs, const std::array<bool, kDecisionSlots>& asked, int64_t nowMs);
+    void Open(RoundKind what, int64_t startUs, const std::array<bool, SlotCount>& asked, int64_t nowMs);
     /// Takes a passage of `slot` (1..4) arriving at `nowMs`. Requests older than `staleMs` no
     /// longer wait. With an older request still unanswered the passage is its late reply;
     /// otherwise it answers the open round when the slot is awaited, and is late when not.
@@ -287,7 +284,10 @@ bool IsAlignmentInstant(int msOfSecond);
 /// target; at once when it starts inside the window.
 int64_t PlannedAlignmentUnixMs(int64_t startUnixMs);
 
-/// The countdown shown while waiting after the write: `remainingMs` in the pattern "s.zzz"
+/// Pattern of the countdown after writing the date-time.
+inline constexpr char CountdownPattern[] = "s.zzz";
+
+/// The countdown shown while waiting after the write: `remainingMs` in CountdownPattern
 /// (negative values show as 0.000).
 std::string CountdownText(int64_t remainingMs);
 

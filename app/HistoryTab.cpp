@@ -101,7 +101,7 @@ history::StoredRound ToStoredRound(const RoundResult& round) {
     s.verdict = round.verdict;
     s.reason = round.reason;
     s.pcClockStatus = round.pcClock;
-    for (int slot = 1; slot <= kRoundSlots; ++slot) {
+    for (int slot = 1; slot <= SlotCount; ++slot) {
         const RoundReading& r = round.readings[static_cast<std::size_t>(slot - 1)];
         if (r.status == ReadingStatus::Closed) continue;
         history::StoredReading x;

@@ -1,6 +1,5 @@
 // The ports panel: the port choice and its file, opening and closing the links, the firmware
 // display and the readiness check every clock procedure runs first.
-#include <QCoreApplication>
 #include <QDir>
 #include <QPushButton>
 
@@ -10,6 +9,7 @@
 #include <system_error>
 
 #include "app/Procedures.h"
+#include "decoder_link/LinkSettings.h"
 #include "util/DesktopServices.h"
 
 namespace sincrovia {
@@ -35,7 +35,7 @@ FirmwareLabelState LabelState(const TStaticText* label) {
 
 std::string TSincroviaProcedures::SettingsFilePath() const {
     std::string folder = options_.settingsFolder;
-    if (folder.empty()) folder = QCoreApplication::applicationDirPath().toStdString();
+    if (folder.empty()) folder = ProgramFolder();
     return (std::filesystem::path(folder) / SettingsFileName).string();
 }
 
@@ -79,9 +79,9 @@ void TSincroviaProcedures::SaveComSelection(const std::array<std::string, SlotCo
 bool TSincroviaProcedures::OpenSlot(int slot, const std::string& port, TMemoLines* log, TRxTextProc rx,
                                     bool showWindow) {
     const auto i = static_cast<std::size_t>(slot - 1);
-    if (w_.DecoderLink[i] != nullptr || port.empty()) return false;
-    w_.DecoderLink[i] = new TTest(&w_, port.substr(0, kMaxPortNameLength), rx, showWindow, "", log);
-    w_.PortOpen[i] = w_.DecoderLink[i]->LinkControl(LinkMode::Open);
+    if (slots_[i].DecoderLink != nullptr || port.empty()) return false;
+    slots_[i].DecoderLink = new TTest(&w_, port.substr(0, kMaxPortNameLength), rx, showWindow, "", log);
+    slots_[i].PortOpen = slots_[i].DecoderLink->LinkControl(LinkMode::Open);
     return true;
 }
 
@@ -95,7 +95,7 @@ void TSincroviaProcedures::ActApriCOM_AllExecute() {
         TDropDownList* list = w_.PortList(slot);
         const std::string port = list->currentIndex() >= 0 ? Utf8ToCp1252(list->currentText().toStdString()) : "";
         // The choice is remembered whatever happens to the opening.
-        if (w_.DecoderLink[i] == nullptr && !port.empty()) chosen[i] = port;
+        if (slots_[i].DecoderLink == nullptr && !port.empty()) chosen[i] = port;
         try {
             OpenSlot(slot, port, w_.MemoLines(slot), kRxCallbacks[i], developer);
         } catch (const std::exception& e) {
@@ -111,11 +111,10 @@ void TSincroviaProcedures::ActApriCOM_AllExecute() {
         for (int slot = 1; slot <= SlotCount; ++slot) {
             TStaticText* label = w_.FirmwareLabel(slot);
             label->setText(FirmwareUnknownText);
-            label->SetColor(w_.PortOpen[static_cast<std::size_t>(slot - 1)] ? ColorBlack : ColorGrayText);
+            label->SetColor(Slot(slot).PortOpen ? ColorBlack : ColorGrayText);
         }
         if (!developer) {
-            w_.ThreadedTimer1.SetInterval(StepReadFirmware);
-            w_.ThreadedTimer1.SetEnabled(true);
+            StartStep(ProcedureStep::ReadFirmware);
         }
     }
     SaveComSelection(chosen);
@@ -137,10 +136,10 @@ void TSincroviaProcedures::CloseAllLinksNow() {
     round_.ForgetRequests();
     for (int slot = 1; slot <= SlotCount; ++slot) {
         const auto i = static_cast<std::size_t>(slot - 1);
-        TTest* link = w_.DecoderLink[i];
+        TTest* link = slots_[i].DecoderLink;
         if (link == nullptr) continue;
-        w_.DecoderLink[i] = nullptr;
-        w_.PortOpen[i] = false;
+        slots_[i].DecoderLink = nullptr;
+        slots_[i].PortOpen = false;
         link->LinkControl(LinkMode::Close);
         delete link;
     }
@@ -161,7 +160,7 @@ void TSincroviaProcedures::ShowFirmware(int slot, const ByteString& text) {
     TStaticText* label = w_.FirmwareLabel(slot);
     label->setText(QString::fromStdString(kFirmwareLabelPrefix + Cp1252ToUtf8(version)));
     label->SetColor(FirmwareBelowMinimum(version, MinFirmware) ? ColorRed : ColorGreen);
-    w_.FirmwareVer[static_cast<std::size_t>(slot - 1)] = version;
+    Slot(slot).FirmwareVer = version;
 }
 
 bool TSincroviaProcedures::CheckDecodersReady() { return CheckReadiness(0); }
@@ -172,11 +171,11 @@ bool TSincroviaProcedures::CheckSlotReady(int slot) {
 }
 
 bool TSincroviaProcedures::CheckReadiness(int onlySlot) {
-    std::array<SlotReadiness, kDecisionSlots> readiness;
+    std::array<SlotReadiness, SlotCount> readiness;
     for (int slot = 1; slot <= SlotCount; ++slot) {
         if (onlySlot != 0 && slot != onlySlot) continue;
         SlotReadiness& s = readiness[static_cast<std::size_t>(slot - 1)];
-        s.firmwareVersion = w_.FirmwareVer[static_cast<std::size_t>(slot - 1)];
+        s.firmwareVersion = Slot(slot).FirmwareVer;
         s.label = LabelState(w_.FirmwareLabel(slot));
         s.portChosen = w_.PortList(slot)->currentIndex() >= 0;
     }
@@ -189,7 +188,7 @@ bool TSincroviaProcedures::CheckReadiness(int onlySlot) {
 bool TSincroviaProcedures::CanStartProcedure() const { return AnySlotOpen() && ProcedureIdle(); }
 
 bool TSincroviaProcedures::AnySlotOpen() const {
-    return std::any_of(w_.PortOpen.begin(), w_.PortOpen.end(), [](bool open) { return open; });
+    return std::any_of(slots_.begin(), slots_.end(), [](const TDecoderSlot& s) { return s.PortOpen; });
 }
 
 bool TSincroviaProcedures::ProcedureIdle() const { return !w_.ThreadedTimer1.Enabled() && !w_.FBusy; }
@@ -210,9 +209,7 @@ void TSincroviaProcedures::AttachRules() {
     for (int slot = 1; slot <= SlotCount; ++slot) {
         QAction* action = w_.SetTimeAction(slot);
         w_.SetUpdateRule(action, [this, action, procedureRule] {
-            const QString caption = action->text();
-            const int n = caption.isEmpty() ? 0 : caption.back().digitValue();
-            const TDropDownList* list = w_.PortList(n);
+            const TDropDownList* list = w_.PortList(action->data().toInt());
             return procedureRule() && list != nullptr && list->currentIndex() >= 0;
         });
     }

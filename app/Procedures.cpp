@@ -39,15 +39,9 @@ constexpr auto kCountdownNap = std::chrono::microseconds(100);
 // a virtual line hands the bytes on from a kernel worker on this processor, which a busy main
 // thread can hold back by a millisecond or more.
 constexpr auto kAfterWriteNap = std::chrono::microseconds(300);
-constexpr int64_t kUsPerSecond = 1'000'000;
 constexpr int64_t kMsPerSecond = 1000;
 /// Longest sleep of a wait for one event; a wake-up timer ends it when nothing else comes.
 constexpr int kOneMessageWaitMs = 20;
-
-int64_t FloorDiv(int64_t value, int64_t unit) {
-    const int64_t q = value / unit;
-    return (value % unit != 0 && value < 0) ? q - 1 : q;
-}
 
 int64_t ElapsedMs(std::chrono::steady_clock::time_point since) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - since).count();
@@ -169,8 +163,8 @@ void TSincroviaProcedures::SendToAllLinks(const std::function<BuiltFrame(TTest&)
         BuiltFrame frame;
     };
     std::vector<Outgoing> out;
-    for (std::size_t i = 0; i < w_.DecoderLink.size(); ++i)
-        if (TTest* link = w_.DecoderLink[i]) out.push_back({i, link, build(*link)});
+    for (std::size_t i = 0; i < slots_.size(); ++i)
+        if (TTest* link = slots_[i].DecoderLink) out.push_back({i, link, build(*link)});
     // The frames go out back to back, so the decoders hear them within microseconds of each
     // other; logging follows once all are on their way.
     for (Outgoing& o : out) {
@@ -190,8 +184,8 @@ void TSincroviaProcedures::SendWriteDateTimeAll() {
 void TSincroviaProcedures::SendResetReaderAll(TDateTime t) {
     SetHourglass();
     w_.SetStatusText(kResetTimerStatus);
-    for (TTest* link : w_.DecoderLink)
-        if (link) link->SendResetTimer(t);
+    for (const TDecoderSlot& s : slots_)
+        if (TTest* link = s.DecoderLink) link->SendResetTimer(t);
 }
 
 void TSincroviaProcedures::SendReadDateTimeAll(TDateTime t) {
@@ -199,7 +193,7 @@ void TSincroviaProcedures::SendReadDateTimeAll(TDateTime t) {
     w_.SetStatusText(kReadStatus);
     FreezePcTime(t);
     std::array<bool, SlotCount> asked{};
-    for (std::size_t i = 0; i < asked.size(); ++i) asked[i] = w_.PortOpen[i];
+    for (std::size_t i = 0; i < asked.size(); ++i) asked[i] = slots_[i].PortOpen;
     round_.Open(roundKind_, SystemNowUs(), asked, SteadyNowMs());
     // A tooltip tells the timing of its slot's reading in this round only.
     for (int slot = 1; slot <= SlotCount; ++slot) w_.TimeBox(slot)->setToolTip("");
@@ -210,59 +204,50 @@ void TSincroviaProcedures::SendReadDateTimeAll(TDateTime t) {
 void TSincroviaProcedures::SendResetGpsAll(TDateTime t) {
     SetHourglass();
     w_.SetStatusText(kResetGpsStatus);
-    for (TTest* link : w_.DecoderLink)
-        if (link) link->SendResetGps(t);
+    for (const TDecoderSlot& s : slots_)
+        if (TTest* link = s.DecoderLink) link->SendResetGps(t);
 }
 
 void TSincroviaProcedures::SendReadFirmwareAll() {
     SetHourglass();
     w_.SetStatusText(kFirmwareStatus);
-    for (TTest* link : w_.DecoderLink)
-        if (link) link->SendFirmwareRequest();
+    for (const TDecoderSlot& s : slots_)
+        if (TTest* link = s.DecoderLink) link->SendFirmwareRequest();
 }
 
 // --- The step engine -------------------------------------------------------------------------
 
 void TSincroviaProcedures::TimerTick() {
-    const uint32_t step = w_.ThreadedTimer1.Interval();
-    const bool checked = step == StepReadFirmware || step == StepReadAfterWrite || step == StepAfterSingleWrite ||
-                         step == StepReadAfterSingle;
-    if (checked) {
-        // "1-Open COM" turns enabled once every port is closed: the procedure has lost its
-        // decoders. The rules are brought up to date first, as the idle loop would.
-        w_.UpdateActions();
-        if (w_.ActApriCOM_All->isEnabled()) {
-            AbortProcedure();
-            return;
-        }
+    // The interval the timer waited names the step that runs now; an interval of no step
+    // finishes with evaluation, as the last step of a read does.
+    const std::optional<ProcedureStep> step = StepOfInterval(w_.ThreadedTimer1.Interval());
+    const StepAction action = step ? StepRow(*step).action : StepAction::FinishEvaluate;
+    if (action == StepAction::FinishQuiet || action == StepAction::FinishEvaluate) {
+        FinishProcedure(action == StepAction::FinishEvaluate);
+        return;
     }
-    switch (step) {
-    case StepReadFirmware:
-        SendReadFirmwareAll();
-        w_.ThreadedTimer1.SetInterval(StepFinishQuiet);
-        break;
-    case StepReadAfterWrite:
-    case StepReadAfterSingle:
-        SendReadDateTimeAll(Now());
-        w_.ThreadedTimer1.SetInterval(StepFinishRead);
-        break;
-    case StepAfterSingleWrite:
-        w_.ThreadedTimer1.SetInterval(StepReadAfterSingle);
-        break;
-    case StepFinishQuiet:
-        FinishProcedure(false);
-        break;
-    default:
-        FinishProcedure(true);
-        break;
+    // "1-Open COM" turns enabled once every port is closed: the procedure has lost its
+    // decoders. The rules are brought up to date first, as the idle loop would.
+    w_.UpdateActions();
+    if (w_.ActApriCOM_All->isEnabled()) {
+        AbortProcedure();
+        return;
     }
+    if (action == StepAction::ReadFirmware) SendReadFirmwareAll();
+    if (action == StepAction::ReadClocks) SendReadDateTimeAll(Now());
+    w_.ThreadedTimer1.SetInterval(StepInterval(StepRow(*step).next));
+}
+
+void TSincroviaProcedures::StartStep(ProcedureStep step) {
+    w_.ThreadedTimer1.SetInterval(StepInterval(step));
+    w_.ThreadedTimer1.SetEnabled(true);
 }
 
 void TSincroviaProcedures::FinishProcedure(bool evaluate) {
     if (evaluate) ActBotCalcDifExecute();
     if (w_.StatusText() != AbortedByUserText) w_.SetStatusText("");
     w_.ThreadedTimer1.SetEnabled(false);
-    w_.ThreadedTimer1.SetInterval(StepIdle);
+    w_.ThreadedTimer1.SetInterval(StepInterval(ProcedureStep::Idle));
     RestoreCursor();
     w_.FBusy = false;
 }
@@ -293,8 +278,7 @@ void TSincroviaProcedures::ActBot3WriteDateAndTimeExecute() {
     else
         SendResetReaderAll(Now());
     PumpMessages();
-    w_.ThreadedTimer1.SetInterval(StepReadAfterWrite);
-    w_.ThreadedTimer1.SetEnabled(true);
+    StartStep(ProcedureStep::ReadAfterWrite);
 }
 
 bool TSincroviaProcedures::ConfirmWriteAfterClockStep() {
@@ -321,7 +305,7 @@ void TSincroviaProcedures::AlignAndWrite() {
     };
     std::vector<Outgoing> out;
     for (int slot = 1; slot <= SlotCount; ++slot)
-        if (TTest* link = w_.DecoderLink[static_cast<std::size_t>(slot - 1)]) out.push_back({link, {}});
+        if (TTest* link = Slot(slot).DecoderLink) out.push_back({link, {}});
     const auto frameAt = [](TTest& link, int64_t unixMs) {
         return BuildSetDateTimeFrame(link.Settings(), UnixMsToDateTime(unixMs));
     };
@@ -341,7 +325,7 @@ void TSincroviaProcedures::AlignAndWrite() {
     int64_t nowUs = 0;
     for (;;) {
         nowUs = SystemNowUs() + leadUs;
-        const auto ms = static_cast<int>(FloorDiv(nowUs, kUsPerMs) - FloorDiv(nowUs, kUsPerSecond) * kMsPerSecond);
+        const auto ms = static_cast<int>(FloorMod(FloorDiv(nowUs, kUsPerMs), kMsPerSecond));
         if (IsAlignmentInstant(ms)) break;
     }
     const int64_t nowMs = FloorDiv(nowUs, kUsPerMs);
@@ -377,8 +361,7 @@ void TSincroviaProcedures::WaitAfterWrite(std::chrono::steady_clock::time_point 
 // --- Single-decoder write and resets ---------------------------------------------------------
 
 void TSincroviaProcedures::ActBotWriteDateAndTimeExecute(QAction* action) {
-    const QString caption = action->text();
-    const int slot = caption.isEmpty() ? 0 : caption.back().digitValue();
+    const int slot = action->data().toInt();
     if (slot < 1 || slot > SlotCount) return;
     if (!CheckSlotReady(slot)) return;
     bool ok = false;
@@ -387,12 +370,11 @@ void TSincroviaProcedures::ActBotWriteDateAndTimeExecute(QAction* action) {
     roundKind_ = RoundKind::SetTime;
     SetHourglass();
     w_.SetStatusText(kWriteStatus);
-    if (TTest* link = w_.DecoderLink[static_cast<std::size_t>(slot - 1)]) {
+    if (TTest* link = Slot(slot).DecoderLink) {
         link->SendSetDateTime(when);
         lastSyncUnixUs_ = SystemNowUs();  // a decoder took the PC's time scale
     }
-    w_.ThreadedTimer1.SetInterval(StepAfterSingleWrite);
-    w_.ThreadedTimer1.SetEnabled(true);
+    StartStep(ProcedureStep::AfterSingleWrite);
 }
 
 void TSincroviaProcedures::ActBotSendCmd07Execute() {
@@ -400,8 +382,7 @@ void TSincroviaProcedures::ActBotSendCmd07Execute() {
     ClearReadings(true);
     ShowSyncResult(srIdle);
     SendResetReaderAll(Now());
-    w_.ThreadedTimer1.SetInterval(StepFinishQuiet);
-    w_.ThreadedTimer1.SetEnabled(true);
+    StartStep(ProcedureStep::FinishQuiet);
 }
 
 void TSincroviaProcedures::ActBotSendCmd55Execute() {
@@ -437,8 +418,7 @@ void TSincroviaProcedures::ActBotSendCmd55Execute() {
     if (aborted()) return;
     w_.FBusy = false;
     SendResetGpsAll(Now());
-    w_.ThreadedTimer1.SetInterval(StepFinishQuiet);
-    w_.ThreadedTimer1.SetEnabled(true);
+    StartStep(ProcedureStep::FinishQuiet);
 }
 
 }  // namespace sincrovia

@@ -10,9 +10,11 @@
 #include <QObject>
 #include <QString>
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "app/Decisions.h"
@@ -25,23 +27,82 @@ class QAction;
 
 namespace sincrovia {
 
-/// Step intervals of the stepped-procedure timer (ms); the interval names the next step.
-inline constexpr uint32_t StepReadFirmware = 1111;  ///< send the firmware request
-inline constexpr uint32_t StepFinishQuiet = 799;     ///< finish without evaluation
-inline constexpr uint32_t StepReadAfterWrite = 3500; ///< read after a synchronisation
-inline constexpr uint32_t StepFinishRead = 850;      ///< finish with evaluation after a read
-inline constexpr uint32_t StepFinishQuickRead = 380; ///< finish "2-Read Date and Time"
-inline constexpr uint32_t StepAfterSingleWrite = 3000;  ///< first wait after "Set Time n"
-inline constexpr uint32_t StepReadAfterSingle = 2050;   ///< read after "Set Time n"
-inline constexpr uint32_t StepIdle = 800;            ///< interval left when a procedure ends
+/// The steps of the stepped procedures. A procedure arms the stepped-procedure timer with the
+/// interval of the step that comes next; when the timer fires, the interval it waited tells
+/// which step runs, so no two steps share an interval.
+enum class ProcedureStep {
+    ReadFirmware,      ///< send the firmware request
+    FinishQuiet,       ///< finish without evaluation
+    ReadAfterWrite,    ///< read after a synchronisation
+    FinishRead,        ///< finish with evaluation after a read
+    FinishQuickRead,   ///< finish "2-Read Date and Time"
+    AfterSingleWrite,  ///< first wait after "Set Time n"
+    ReadAfterSingle,   ///< read after "Set Time n"
+    Idle,              ///< left on the timer when a procedure ends
+};
+
+/// What a step does once its wait is over.
+enum class StepAction {
+    ReadFirmware,    ///< Cmd 01 to every link, then the row's next step
+    ReadClocks,      ///< a round opened and Cmd 52 to every link, then the row's next step
+    Wait,            ///< nothing but the row's next step
+    FinishQuiet,     ///< the procedure ends without evaluation
+    FinishEvaluate,  ///< the procedure ends with evaluation
+};
+
+/// One row of the step table: the step, the timer interval (ms) that names it, what it does,
+/// and the step armed after it when the procedure goes on.
+struct ProcedureStepRow {
+    ProcedureStep step;
+    uint32_t intervalMs;
+    StepAction action;
+    ProcedureStep next;
+};
+
+/// The step table, one row per step in the order of ProcedureStep.
+inline constexpr std::array<ProcedureStepRow, 8> kProcedureSteps{{
+    {ProcedureStep::ReadFirmware, 1111, StepAction::ReadFirmware, ProcedureStep::FinishQuiet},
+    {ProcedureStep::FinishQuiet, 799, StepAction::FinishQuiet, ProcedureStep::Idle},
+    {ProcedureStep::ReadAfterWrite, 3500, StepAction::ReadClocks, ProcedureStep::FinishRead},
+    {ProcedureStep::FinishRead, 850, StepAction::FinishEvaluate, ProcedureStep::Idle},
+    {ProcedureStep::FinishQuickRead, 380, StepAction::FinishEvaluate, ProcedureStep::Idle},
+    {ProcedureStep::AfterSingleWrite, 3000, StepAction::Wait, ProcedureStep::ReadAfterSingle},
+    {ProcedureStep::ReadAfterSingle, 2050, StepAction::ReadClocks, ProcedureStep::FinishRead},
+    {ProcedureStep::Idle, 800, StepAction::FinishEvaluate, ProcedureStep::Idle},
+}};
+
+/// The row of `step`.
+constexpr const ProcedureStepRow& StepRow(ProcedureStep step) {
+    return kProcedureSteps[static_cast<std::size_t>(step)];
+}
+
+/// The timer interval (ms) that names `step`.
+constexpr uint32_t StepInterval(ProcedureStep step) { return StepRow(step).intervalMs; }
+
+/// The step named by a timer interval; none for an interval no step has (the timer's first).
+constexpr std::optional<ProcedureStep> StepOfInterval(uint32_t intervalMs) {
+    for (const ProcedureStepRow& row : kProcedureSteps)
+        if (row.intervalMs == intervalMs) return row.step;
+    return std::nullopt;
+}
+
+/// Whether the table keeps its promises: each row in its step's place, every interval naming
+/// one step only, and the timer's first interval naming none.
+constexpr bool StepTableSound() {
+    for (std::size_t i = 0; i < kProcedureSteps.size(); ++i) {
+        if (static_cast<std::size_t>(kProcedureSteps[i].step) != i) return false;
+        if (StepOfInterval(kProcedureSteps[i].intervalMs) != kProcedureSteps[i].step) return false;
+    }
+    return !StepOfInterval(InitialTimerInterval).has_value();
+}
+static_assert(StepTableSound(), "every step has its own row and its own interval");
+
 /// Wait after the synchronising write before the reset is sent.
 inline constexpr int64_t SyncSettleMs = 2000;
 /// A clock request older than this no longer waits for its reply: a reply that comes later is
 /// taken for the newest request. Longer than any wait for a reply (850 ms).
 inline constexpr int64_t StaleRequestMs = 3000;
 
-/// Firmware label of an open slot whose firmware has not been read.
-inline constexpr char FirmwareUnknownText[] = "Firmware V: --.-";
 /// Time box text of an asked slot whose reply did not come (or came only after the wait).
 inline constexpr char NoReplyText[] = "no reply";
 /// Time box text of an asked slot whose reply did not decode.
@@ -51,6 +112,27 @@ inline constexpr char BadReplyText[] = "bad reply";
 inline constexpr char AbortedByUserText[] = "Procedure aborted by User";
 inline constexpr char AlignmentWaitText[] = "Waiting for the PC clock alignment...";
 inline constexpr char SyncCountdownPrefix[] = "Sended Synchro DateTime, waiting ";
+
+/// The clock reading of a slot that passed the transponder check.
+struct TSlotReading {
+    TDateTime Time = 0;  ///< decoded date-time
+    bool Valid = false;  ///< counted by the next evaluation
+};
+
+/// What the procedures hold for one decoder slot (all start false, empty or zero).
+struct TDecoderSlot {
+    /// The link opened its port.
+    bool PortOpen = false;
+    /// The decoder link, or nullptr. Created and freed by the port panel; a window destroyed
+    /// with links still present has them closed through its CloseAllLinks.
+    TTest* DecoderLink = nullptr;
+    /// Last reading that passed the transponder check.
+    TSlotReading SlotReading;
+    /// Last decoded clock reading, 0 meaning none.
+    TDateTime DecoderTime = 0;
+    /// Firmware version from the last firmware reply, empty meaning none.
+    std::string FirmwareVer;
+};
 
 /// What the tests and the program may choose for the procedures.
 struct TProcedureOptions {
@@ -77,6 +159,11 @@ public:
     ~TSincroviaProcedures() override;
     TSincroviaProcedures(const TSincroviaProcedures&) = delete;
     TSincroviaProcedures& operator=(const TSincroviaProcedures&) = delete;
+
+    /// The state of `slot` (1..SlotCount).
+    TDecoderSlot& Slot(int slot) { return slots_.at(static_cast<std::size_t>(slot - 1)); }
+    /// The state of `slot` (1..SlotCount).
+    const TDecoderSlot& Slot(int slot) const { return slots_.at(static_cast<std::size_t>(slot - 1)); }
 
     // --- Ports panel ---
     /// Full path of "MemCom.set".
@@ -144,7 +231,7 @@ public:
     void AbortProcedure();
     /// "3-Synchro Date and Time".
     void ActBot3WriteDateAndTimeExecute();
-    /// "Set Time 1" ... "Set Time 4" (`action` is the one that fired).
+    /// "Set Time 1" ... "Set Time 4" (`action` is the one that fired; its data is its slot).
     void ActBotWriteDateAndTimeExecute(QAction* action);
     /// "Reset Reader".
     void ActBotSendCmd07Execute();
@@ -173,6 +260,8 @@ public:
 
 private:
     void Attach();
+    /// Arms the stepped-procedure timer with `step`'s interval and starts it.
+    void StartStep(ProcedureStep step);
     void AttachRules();
     bool AnySlotOpen() const;
     bool ProcedureIdle() const;
@@ -203,7 +292,6 @@ private:
     bool ConfirmWriteAfterClockStep();
     void AlignAndWrite();
     void WaitAfterWrite(std::chrono::steady_clock::time_point sentAt);
-    TSlotReading& Reading(int slot);
     void Guarded(const std::function<void()>& fn);
     /// Works out what the slot's reading tells (round trip, offset, uncertainty) and shows it
     /// in the Time box's tooltip and the memo.
@@ -215,6 +303,7 @@ private:
 
     TSincrovia& w_;
     TProcedureOptions options_;
+    std::array<TDecoderSlot, SlotCount> slots_{};  // index 0 = slot 1
     int deliveryDepth_ = 0;     // receive callbacks running (a close waits for them to end)
     bool closeDeferred_ = false;
     RoundKind roundKind_ = RoundKind::Read;  // what the next round read is for

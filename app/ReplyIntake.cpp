@@ -92,7 +92,7 @@ TDateTime TSincroviaProcedures::HandleReading(int slot, const ByteString& text) 
     // Whether this passage is the reply the round awaits is settled on arrival, before any box
     // can open and let the round be judged meanwhile.
     const bool answers = round_.Claim(slot, SteadyNowMs(), StaleRequestMs) == ReplyClaim::Answer;
-    if (answers && w_.DecoderLink[i] != nullptr) round_.arrivalUs[i] = w_.DecoderLink[i]->CurrentDelivery().arrivalUnixUs;
+    if (answers && slots_[i].DecoderLink != nullptr) round_.arrivalUs[i] = slots_[i].DecoderLink->CurrentDelivery().arrivalUnixUs;
     TMemoLines* log = w_.MemoLines(slot);
     TDateTime value = 0;
     try {
@@ -103,7 +103,7 @@ TDateTime TSincroviaProcedures::HandleReading(int slot, const ByteString& text) 
             // Recorded before the box opens: an evaluation running while it is shown sees the
             // failed reading, never an empty slot.
             round_.RecordBad(slot, why);
-            w_.DecoderTime[i] = 0;
+            slots_[i].DecoderTime = 0;
             ShowFailedReading(slot, BadReplyText);
             log->AddLine(LogStamp(Now()) + SlotLabel(slot) + ": " + FailedReadingText(ReadingStatus::BadReply, why));
             EvaluateWhenComplete();
@@ -113,7 +113,7 @@ TDateTime TSincroviaProcedures::HandleReading(int slot, const ByteString& text) 
     }
     // Not caught here: a transponder field that is no number goes to the program's handler.
     const uint32_t number = TransponderNumber(fields);
-    if (answers) w_.DecoderTime[i] = value;  // a rejected transponder still enters the mean
+    if (answers) slots_[i].DecoderTime = value;  // a rejected transponder still enters the mean
     if (number > MaxTransponderId) {
         log->AddLine(LogStamp(Now()) + TransponderRejectedText(number, MaxTransponderId));
         return value;
@@ -124,7 +124,7 @@ TDateTime TSincroviaProcedures::HandleReading(int slot, const ByteString& text) 
         return value;
     }
     round_.RecordOk(slot, value);
-    Reading(slot) = TSlotReading{value, true};
+    Slot(slot).SlotReading = TSlotReading{value, true};
     w_.DateBox(slot)->setText(QString::fromStdString(Cp1252ToUtf8(FormatDateTime(DateBoxPattern, value))));
     w_.TimeBox(slot)->setText(QString::fromStdString(FormatDateTime(TimeBoxPattern, value)));
     ShowReadingTiming(slot, value);
@@ -134,7 +134,7 @@ TDateTime TSincroviaProcedures::HandleReading(int slot, const ByteString& text) 
 
 void TSincroviaProcedures::ShowReadingTiming(int slot, TDateTime value) {
     const auto i = static_cast<std::size_t>(slot - 1);
-    TTest* link = w_.DecoderLink[i];
+    TTest* link = slots_[i].DecoderLink;
     const int64_t request = round_.requestUs[i];
     const int64_t arrival = round_.arrivalUs[i];
     if (link == nullptr || request == 0 || arrival == 0) {
@@ -153,7 +153,5 @@ void TSincroviaProcedures::ShowReadingTiming(int slot, TDateTime value) {
     w_.TimeBox(slot)->setToolTip(QString::fromStdString(text));
     w_.MemoLines(slot)->AddLine(LogStamp(Now()) + SlotLabel(slot) + ": " + text);
 }
-
-TSlotReading& TSincroviaProcedures::Reading(int slot) { return w_.SlotReading[static_cast<std::size_t>(slot - 1)]; }
 
 }  // namespace sincrovia

@@ -14,11 +14,11 @@
 
 namespace sincrovia {
 
-/// Number of decoder slots a round covers (slots are numbered 1 to kRoundSlots).
-inline constexpr int kRoundSlots = 4;
+/// Number of decoder slots; slots are numbered 1 to SlotCount.
+inline constexpr int SlotCount = 4;
 
 /// The decoder name of each slot, index 0 = slot 1.
-inline constexpr std::array<const char*, kRoundSlots> kSlotDecoderNames{"PIT IN", "PIT OUT", "START", "T1"};
+inline constexpr std::array<const char*, SlotCount> kSlotDecoderNames{"PIT IN", "PIT OUT", "START", "T1"};
 
 /// What started the round.
 enum class RoundKind {
@@ -61,7 +61,7 @@ struct RoundResult {
     std::string verdict;               ///< the lamp's text, e.g. "Synchronization OK"
     std::string reason;                ///< why the verdict is not OK, "" when it is
     std::string pcClock;               ///< the "PC clock: ..." line when the round was judged
-    std::array<RoundReading, kRoundSlots> readings{};  ///< index 0 = slot 1
+    std::array<RoundReading, SlotCount> readings{};  ///< index 0 = slot 1
 };
 
 /// The stored name of a round kind: "read", "sync", "set_time", "check".

@@ -41,12 +41,9 @@ constexpr int kPcClockLineFontPx = 11;
 constexpr int kSlotFrameTop = 1;
 constexpr int kSlotFrameWidth = 185;
 constexpr int kSlotFrameHeight = 234;
-constexpr int kOffsetMin = -3;
-constexpr int kOffsetMax = 3;
 constexpr int kLargeButtonIconPx = 40;
 constexpr int kSmallButtonIconPx = 32;
 
-constexpr char kFirmwareInitialText[] = "Firmware V: --.-";
 constexpr char kThresholdDefault[] = "50";
 constexpr char kLatencyDefault[] = "100";
 constexpr char kVersionSeparator[] = " - Ver. ";
@@ -319,8 +316,8 @@ TSincrovia::TSincrovia(TStartupServices services, QWidget* parent)
 
 TSincrovia::~TSincrovia() {
     ThreadedTimer1.SetEnabled(false);
-    const bool anyLink = std::any_of(DecoderLink.begin(), DecoderLink.end(), [](TTest* l) { return l != nullptr; });
-    if (anyLink && CloseAllLinks) CloseAllLinks();
+    // Links still present are closed; with none, the hook has nothing to do.
+    if (CloseAllLinks) CloseAllLinks();
 }
 
 void TSincrovia::BuildActions() {
@@ -335,7 +332,11 @@ void TSincrovia::BuildActions() {
     ActBotAutoSync->setEnabled(false);
     const std::array<QAction*, SlotCount> setTime{ActBotWriteDateAndTimeComPitIN, ActBotWriteDateAndTimeComPitOut,
                                                  ActBotWriteDateAndTimeComStart, ActBotWriteDateAndTimeComBackUp};
-    for (int i = 0; i < SlotCount; ++i) slots_[static_cast<size_t>(i)]->setTimeAction = setTime[static_cast<size_t>(i)];
+    // Each set-time action carries its slot as its data.
+    for (int i = 0; i < SlotCount; ++i) {
+        setTime[static_cast<size_t>(i)]->setData(i + 1);
+        slots_[static_cast<size_t>(i)]->setTimeAction = setTime[static_cast<size_t>(i)];
+    }
 }
 
 void TSincrovia::BindButton(QAbstractButton* button, QAction* action) {
@@ -411,7 +412,7 @@ void TSincrovia::BuildSlot(QWidget* page, int slot) {
     BindButton(c.clearButton, ActBotClearCOM_X);
 
     c.firmware = AddStaticText(page, qPrintable("StTxtFrmwrVer_" + n), QRect(s.left, 58, 168, 20), ColorGrayText,
-                               {13, ColorWindow, false}, kFirmwareInitialText);
+                               {13, ColorWindow, false}, FirmwareUnknownText);
 
     c.setTime = new QPushButton("Set Time " + n, page);
     c.setTime->setObjectName("BotWriteDateAndTimeCom" + n);
@@ -421,7 +422,7 @@ void TSincrovia::BuildSlot(QWidget* page, int slot) {
     AddCaption(page, "+/- Sec", s.offsetCaptionLeft, 83, navy13);
     c.offset = AddStaticText(page, qPrintable("StTxtSecOffset_" + n), QRect(s.offsetLeft, 100, 29, 24), ColorWindow,
                              {16, Qt::black, false}, "0");
-    c.upDown = new TUpDown(page, c.offset, kOffsetMin, kOffsetMax);
+    c.upDown = new TUpDown(page, c.offset, -LargestOffsetSeconds, LargestOffsetSeconds);
     c.upDown->setObjectName(s.upDownName);
     c.upDown->setGeometry(s.upDownLeft, 100, 15, 24);
 

@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "app/PcClockWatch.h"
+#include "app/Rounds.h"
 #include "decoder_link/SFormCOM_TestConnessione.h"
 #include "display/DigWatchFrame.h"
 #include "serial/ThdTimer.h"
@@ -46,8 +47,6 @@ namespace sincrovia {
 // ---------------------------------------------------------------------------------------------
 // Constants shared by the window's procedures.
 
-/// Number of decoder slots; slots are numbered 1 to SlotCount.
-inline constexpr int SlotCount = 4;
 /// A received text that contains this banner is a firmware reply.
 inline constexpr char FirmwareBanner[] = "teKAN - teVO Ver: ";
 /// Lowest firmware release accepted (compared byte-wise as text).
@@ -62,6 +61,10 @@ inline constexpr double OneMs = 1.0 / kMsPerDay;
 inline constexpr int YearBase = 2000;
 /// The port choice file, beside the program file.
 inline constexpr char SettingsFileName[] = "MemCom.set";
+/// Firmware label of a slot whose firmware has not been read.
+inline constexpr char FirmwareUnknownText[] = "Firmware V: --.-";
+/// A single decoder's write ("Set Time n") takes an offset of up to this many seconds either way.
+inline constexpr int LargestOffsetSeconds = 3;
 /// Title of the application: caption of its message boxes and first part of the window caption.
 inline constexpr char ApplicationTitle[] = "Sincrovia";
 
@@ -71,8 +74,6 @@ inline constexpr char LogStampPattern[] = "dd mmm hh:mm:ss.zzz";
 inline constexpr char DateBoxPattern[] = "dd mmm yyyy\"";
 /// Pattern of times, differences and the mean.
 inline constexpr char TimeBoxPattern[] = "hh\"h \"nn\"m \"ss\"s \"zzz\"ms\"";
-/// Pattern of the countdown after writing the date-time.
-inline constexpr char CountdownPattern[] = "s.zzz";
 
 /// The private message the window posts to itself (value of the Windows WM_APP message).
 inline constexpr int WmApp = 0x8000;
@@ -189,12 +190,6 @@ private:
 // ---------------------------------------------------------------------------------------------
 // The window.
 
-/// The clock reading of a slot that passed the transponder check.
-struct TSlotReading {
-    TDateTime Time = 0;  ///< decoded date-time
-    bool Valid = false;  ///< counted by the next evaluation
-};
-
 /// What the window needs from the rest of the program at start-up; each may be left empty
 /// (no ports, version "", never the developer workstation).
 struct TStartupServices {
@@ -237,7 +232,7 @@ public:
     QPushButton* ClearButton(int slot) const;
     /// `BotWriteDateAndTimeComN`.
     QPushButton* SetTimeButton(int slot) const;
-    /// The set-time action of slot n.
+    /// The set-time action of slot n (its data is n).
     QAction* SetTimeAction(int slot) const;
 
     // --- Other controls ---
@@ -306,7 +301,8 @@ public:
     // --- Start-up and close ---
     /// Filled by the port panel: reselects the ports saved in the settings file (first show).
     std::function<void()> RestoreComSelection;
-    /// Filled by the port panel: closes and frees every decoder link ("5-Close COM").
+    /// Filled by the port panel: closes and frees every decoder link ("5-Close COM"); also
+    /// called when the window closes and when it is destroyed.
     std::function<void()> CloseAllLinks;
     /// Queues the private message to the window itself; it is handled once the loop runs.
     void PostAppMessage(int wParam, int lParam);
@@ -323,21 +319,11 @@ public:
     /// The threshold label from a threshold text: "TH Decoder 50ms, PC 500ms".
     void ShowThreshold(const QString& text);
 
-    // --- Shared state of the procedures (all start false or zero) ---
+    // --- Shared state of the procedures (all start false or zero; the per-slot state is the
+    // procedures' own, TSincroviaProcedures::Slot) ---
     bool FAbortRequest = false;   ///< set by "5-Close COM", cleared by "1-Open COM"
     bool FBusy = false;           ///< a blocking procedure runs
     TDateTime FPcTimeOnRead = 0;  ///< PC time when the read commands were last sent
-    /// Per slot (index 0 = slot 1): the link opened its port.
-    std::array<bool, SlotCount> PortOpen{};
-    /// Per slot: the decoder link, or nullptr. Created and freed by the port panel; a window
-    /// destroyed with links still present has them closed through CloseAllLinks.
-    std::array<TTest*, SlotCount> DecoderLink{};
-    /// Per slot: last reading that passed the transponder check.
-    std::array<TSlotReading, SlotCount> SlotReading{};
-    /// Per slot: last decoded clock reading, 0 meaning none.
-    std::array<TDateTime, SlotCount> DecoderTime{};
-    /// Per slot: firmware version from the last firmware reply, empty meaning none.
-    std::array<std::string, SlotCount> FirmwareVer;
     /// The stepped-procedure timer (interval 700 ms, stopped at creation).
     TThreadedTimer ThreadedTimer1;
 

@@ -50,10 +50,10 @@ void TSincroviaProcedures::SetStaticTexts(const QString& namePart, const QString
 
 void TSincroviaProcedures::ClearReadings(bool keepFirmware) {
     SetStaticTexts(kValueBoxNamePart, "", ColorWindow);
-    w_.DecoderTime.fill(0);
+    for (TDecoderSlot& s : slots_) s.DecoderTime = 0;
     round_.Clear();
     if (!keepFirmware)
-        for (std::string& version : w_.FirmwareVer) version.clear();
+        for (TDecoderSlot& s : slots_) s.FirmwareVer.clear();
 }
 
 void TSincroviaProcedures::FreezePcTime(TDateTime t) {
@@ -76,9 +76,9 @@ void TSincroviaProcedures::EvaluateSpread(int factor) {
     bool anyTime = false;
     for (int slot = 1; slot <= SlotCount; ++slot) {
         const auto i = static_cast<std::size_t>(slot - 1);
-        in.readingTime[i] = w_.SlotReading[i].Time;
-        in.readingValid[i] = w_.SlotReading[i].Valid;
-        in.decoderTime[i] = w_.DecoderTime[i];
+        in.readingTime[i] = slots_[i].SlotReading.Time;
+        in.readingValid[i] = slots_[i].SlotReading.Valid;
+        in.decoderTime[i] = slots_[i].DecoderTime;
         in.status[i] = round_.status[i];
         if (round_.requestUs[i] != 0 && round_.arrivalUs[i] != 0) in.roundTripUs[i] = round_.timing[i].roundTripUs;
         anyTime = anyTime || !w_.TimeBox(slot)->text().isEmpty();
@@ -94,7 +94,7 @@ void TSincroviaProcedures::EvaluateSpread(int factor) {
     if (in.pcClockStepped && step) in.pcClockStepText = ClockStepText(*step);
     const SpreadVerdict v = EvaluateSpreadDecision(in);
 
-    for (TSlotReading& reading : w_.SlotReading) reading.Valid = false;
+    for (TDecoderSlot& s : slots_) s.SlotReading.Valid = false;
     ShowSyncResult(srIdle);
     if (v.showValues) w_.EdtMediaTimeDecoder->setText(TimeText(v.mean));
     if (v.showDifferences) {
@@ -138,9 +138,9 @@ void TSincroviaProcedures::PublishRound(const SpreadInput& in, const SpreadVerdi
         const auto i = static_cast<std::size_t>(slot - 1);
         RoundReading& r = round.readings[i];
         r.decoder = kSlotDecoderNames[i];
-        r.port = w_.DecoderLink[i] ? w_.DecoderLink[i]->PortName()
+        r.port = slots_[i].DecoderLink ? slots_[i].DecoderLink->PortName()
                                    : Utf8ToCp1252(w_.PortList(slot)->currentText().toStdString());
-        r.firmware = w_.FirmwareVer[i];
+        r.firmware = slots_[i].FirmwareVer;
         r.status = in.status[i];
         if (r.status == ReadingStatus::Ok) r.decoderTime = round_.time[i];
         if (r.status != ReadingStatus::Closed)
@@ -161,7 +161,7 @@ void TSincroviaProcedures::ActBotCalcDifExecute() {
     for (int slot = 1; slot <= SlotCount; ++slot) {
         const auto i = static_cast<std::size_t>(slot - 1);
         // Only a reply to the round's own request counts; the round is judged on those.
-        Reading(slot).Valid = round_.status[i] == ReadingStatus::Ok;
+        Slot(slot).SlotReading.Valid = round_.status[i] == ReadingStatus::Ok;
     }
     EvaluateSpread(PcFactor);
 }
@@ -172,13 +172,12 @@ void TSincroviaProcedures::ActBot2ReadDateAndTimeExecute() {
     roundKind_ = nextReadKind_;
     nextReadKind_ = RoundKind::Read;
     SendReadDateTimeAll(Now());
-    w_.ThreadedTimer1.SetInterval(StepFinishQuickRead);
-    w_.ThreadedTimer1.SetEnabled(true);
+    StartStep(ProcedureStep::FinishQuickRead);
 }
 
 std::string TSincroviaProcedures::SlotLabel(int slot) const {
     const auto i = static_cast<std::size_t>(slot - 1);
-    const std::string port = w_.DecoderLink[i] ? w_.DecoderLink[i]->PortName()
+    const std::string port = slots_[i].DecoderLink ? slots_[i].DecoderLink->PortName()
                                                : Utf8ToCp1252(w_.PortList(slot)->currentText().toStdString());
     return SlotDecoderLabel(slot, port);
 }
@@ -186,14 +185,14 @@ std::string TSincroviaProcedures::SlotLabel(int slot) const {
 void TSincroviaProcedures::ShowFailedReading(int slot, const char* marker) {
     w_.DateBox(slot)->setText("");
     w_.TimeBox(slot)->setText(marker);
-    Reading(slot).Valid = false;
+    Slot(slot).SlotReading.Valid = false;
 }
 
 void TSincroviaProcedures::MarkNotReady(int slot) {
     TStaticText* label = w_.FirmwareLabel(slot);
     label->setText(FirmwareUnknownText);
     label->SetColor(ColorBlack);
-    w_.FirmwareVer[static_cast<std::size_t>(slot - 1)].clear();
+    Slot(slot).FirmwareVer.clear();
     w_.MemoLines(slot)->AddLine(LogStamp(Now()) + SlotLabel(slot) + kNotReadyText);
 }
 
@@ -202,8 +201,8 @@ void TSincroviaProcedures::EvaluateWhenComplete() {
     // Run from the event loop, once the delivery that completed the round has returned.
     QTimer::singleShot(0, this, [this, id = round_.id] {
         Guarded([this, id] {
-            const uint32_t step = w_.ThreadedTimer1.Interval();
-            const bool waitingToJudge = step == StepFinishQuickRead || step == StepFinishRead;
+            const std::optional<ProcedureStep> step = StepOfInterval(w_.ThreadedTimer1.Interval());
+            const bool waitingToJudge = step == ProcedureStep::FinishQuickRead || step == ProcedureStep::FinishRead;
             if (round_.open && round_.id == id && w_.ThreadedTimer1.Enabled() && waitingToJudge)
                 FinishProcedure(true);
         });

@@ -31,8 +31,6 @@ constexpr char kSyncMode[] = "sync";
 constexpr char kSetTimeMode[] = "set-time";
 constexpr char kResetReader[] = "reader";
 constexpr char kResetGps[] = "gps";
-/// The single-decoder write takes an offset of up to three seconds either way.
-constexpr int kLargestOffsetSeconds = 3;
 /// How long the firmware read after "1-Open COM" may take (its steps take about 2 s).
 constexpr int kOpenTimeoutMs = 15000;
 /// How long a procedure may take up to its verdict (a synchronisation takes about 7 s).
@@ -93,9 +91,9 @@ std::optional<int64_t> RoundTripMs(const RoundReading& r) {
 std::string SignedMs(int64_t ms) { return (ms > 0 ? "+" : "") + std::to_string(ms) + " ms"; }
 
 std::string InstantText(int64_t unixUs) {
-    const int64_t ms = unixUs / kUsPerMs;
+    const int64_t ms = FloorDiv(unixUs, kUsPerMs);
     return FormatDateTime(kInstantPattern, UnixMsToDateTime(ms)) + " (millisecond " +
-           std::to_string(((ms % kMsPerSecond) + kMsPerSecond) % kMsPerSecond) + ")";
+           std::to_string(FloorMod(ms, kMsPerSecond)) + ")";
 }
 
 /// The last non-empty line of a slot's log: what its link said about the opening.
@@ -130,7 +128,7 @@ std::string ParseUnattendedArguments(const std::vector<std::string>& args, Unatt
         if (name == "--offset") {
             int seconds = 0;
             if (out.mode != UnattendedRequest::Mode::SetTime) return "--offset goes with set-time only";
-            if (!ParseInt(value, seconds) || std::abs(seconds) > kLargestOffsetSeconds)
+            if (!ParseInt(value, seconds) || std::abs(seconds) > LargestOffsetSeconds)
                 return "--offset takes whole seconds from -3 to 3, not '" + value + "'";
             out.offsetSeconds = seconds;
         } else if (name == "--reset") {
@@ -159,7 +157,7 @@ std::string FormatRoundTable(const RoundResult& round) {
     std::array<std::string, 8> heading;
     std::copy(kColumnHeadings.begin(), kColumnHeadings.end(), heading.begin());
     row(heading);
-    for (int slot = 1; slot <= kRoundSlots; ++slot) {
+    for (int slot = 1; slot <= SlotCount; ++slot) {
         const RoundReading& r = round.readings[static_cast<std::size_t>(slot - 1)];
         const auto offset = OffsetToPcMs(round, r);
         const auto trip = RoundTripMs(r);
@@ -268,7 +266,7 @@ bool UnattendedRun::OpenPorts(TSincrovia& window, TSincroviaProcedures& procedur
     for (int slot = 1; slot <= SlotCount; ++slot) {
         if (window.PortList(slot)->currentIndex() < 0) continue;
         const std::string port = window.PortList(slot)->currentText().toStdString();
-        if (window.PortOpen[static_cast<std::size_t>(slot - 1)]) {
+        if (procedures.Slot(slot).PortOpen) {
             Say(SlotName(slot) + ": " + port + " open");
         } else {
             Say(SlotName(slot) + ": " + port + " cannot be opened: " + LastLogLine(window, slot));
@@ -285,8 +283,8 @@ bool UnattendedRun::OpenPorts(TSincrovia& window, TSincroviaProcedures& procedur
         return false;
     }
     for (int slot = 1; slot <= SlotCount; ++slot) {
-        if (!window.PortOpen[static_cast<std::size_t>(slot - 1)]) continue;
-        const std::string& version = window.FirmwareVer[static_cast<std::size_t>(slot - 1)];
+        if (!procedures.Slot(slot).PortOpen) continue;
+        const std::string& version = procedures.Slot(slot).FirmwareVer;
         Say(SlotName(slot) + ": " + window.FirmwareLabel(slot)->text().toStdString() +
             (version.empty() ? " (no firmware reply)" : ""));
     }
@@ -375,7 +373,7 @@ void UnattendedRun::WriteJson(int status, const std::string& error) {
     result["write_unix_us"] = writeUnixUs_ != 0 ? QJsonValue(static_cast<qint64>(writeUnixUs_)) : QJsonValue();
     QJsonArray slotResults;
     if (round_) {
-        for (int slot = 1; slot <= kRoundSlots; ++slot) {
+        for (int slot = 1; slot <= SlotCount; ++slot) {
             const RoundReading& r = round_->readings[static_cast<std::size_t>(slot - 1)];
             const auto offset = OffsetToPcMs(*round_, r);
             const auto trip = RoundTripMs(r);

@@ -27,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view content(reinterpret_cast<const char*>(data), size);
     const ComSelection selection = ParseComSelection(content);
 
-    std::array<std::string, kDecisionSlots> ports;
+    std::array<std::string, SlotCount> ports;
     for (std::size_t i = 0; i < selection.size(); ++i) {
         if (!selection[i]) continue;
         const std::string& port = *selection[i];
@@ -50,6 +50,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The slot of any name taken from the input lies in 0..4.
     const std::size_t eq = content.find('=');
     const int slot = PortListSlot(content.substr(0, eq == std::string_view::npos ? content.size() : eq));
-    if (slot < 0 || slot > kDecisionSlots) Fail("slot number out of range");
+    if (slot < 0 || slot > SlotCount) Fail("slot number out of range");
     return 0;
 }

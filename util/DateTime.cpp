@@ -296,23 +296,15 @@ constexpr int64_t kSecondsPerGregorianCycle = int64_t{146'097} * 86'400;
 
 TDateTime UnixUsToDateTime(int64_t unixUs) {
     constexpr int64_t kUsPerMs = 1000;
-    int64_t ms = unixUs / kUsPerMs;
-    int64_t us = unixUs % kUsPerMs;
-    if (us < 0) {
-        us += kUsPerMs;
-        --ms;
-    }
-    return UnixMsToDateTime(ms) + static_cast<double>(us) / (static_cast<double>(kUsPerMs) * kMsPerDay);
+    const int64_t us = FloorMod(unixUs, kUsPerMs);
+    return UnixMsToDateTime(FloorDiv(unixUs, kUsPerMs)) +
+           static_cast<double>(us) / (static_cast<double>(kUsPerMs) * kMsPerDay);
 }
 
 TDateTime UnixMsToDateTime(int64_t unixMs) {
     // Floor division, so that instants before 1970 keep their millisecond of the second.
-    int64_t seconds = unixMs / kMsPerSecond;
-    int64_t ms = unixMs % kMsPerSecond;
-    if (ms < 0) {
-        ms += kMsPerSecond;
-        --seconds;
-    }
+    const int64_t seconds = FloorDiv(unixMs, kMsPerSecond);
+    const int64_t ms = FloorMod(unixMs, kMsPerSecond);
     const auto t = static_cast<time_t>(seconds);
     tm local{};
     if (localtime_r(&t, &local) == nullptr) {

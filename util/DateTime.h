@@ -16,6 +16,16 @@ using TDateTime = double;
 /// Milliseconds in one day: one millisecond is 1 / kMsPerDay of a date-time value.
 inline constexpr double kMsPerDay = 86'400'000.0;
 
+/// `value` / `unit` rounded towards minus infinity (`unit` > 0): the whole units up to an
+/// instant, for instants before the epoch as well.
+constexpr int64_t FloorDiv(int64_t value, int64_t unit) {
+    const int64_t q = value / unit;
+    return (value % unit != 0 && value < 0) ? q - 1 : q;
+}
+
+/// What `value` holds beyond its FloorDiv whole units: always in [0, unit).
+constexpr int64_t FloorMod(int64_t value, int64_t unit) { return value - FloorDiv(value, unit) * unit; }
+
 /// Raised by the encoders and converters for an invalid date, time or text.
 class DateTimeError : public std::runtime_error {
 public:

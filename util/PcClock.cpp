@@ -13,11 +13,6 @@ constexpr int64_t kUsPerMs = 1000;
 constexpr int64_t kUsPerSecond = 1'000'000;
 constexpr char kStepTimePattern[] = "hh:nn:ss";
 
-int64_t FloorDivUs(int64_t value, int64_t unit) {
-    const int64_t q = value / unit;
-    return (value % unit != 0 && value < 0) ? q - 1 : q;
-}
-
 /// "+1.204 s" / "-0.012 s": the size to the millisecond, with its sign.
 std::string SignedSeconds(int64_t us) {
     const int64_t ms = (std::llabs(us) + kUsPerMs / 2) / kUsPerMs;
@@ -27,7 +22,7 @@ std::string SignedSeconds(int64_t us) {
 }
 
 std::string StepTime(const ClockStep& step) {
-    return FormatDateTime(kStepTimePattern, UnixMsToDateTime(FloorDivUs(step.atWallUnixUs, kUsPerMs)));
+    return FormatDateTime(kStepTimePattern, UnixMsToDateTime(FloorDiv(step.atWallUnixUs, kUsPerMs)));
 }
 
 }  // namespace

@@ -214,7 +214,7 @@ int main(int argc, char* argv[]) {
                 writeUs.push_back(static_cast<double>(UnixUs() - alignedUs));
                 if (align) alignUs.push_back(static_cast<double>(alignedUs % kUsPerSecond - kTargetUs));
             };
-            sincrovia::AttachProcedures(window, options);
+            sincrovia::TSincroviaProcedures* procedures = sincrovia::AttachProcedures(window, options);
             window.SetStartupWarningEnabled(false);
             window.show();
             for (int slot = 1; slot <= 4; ++slot) {
@@ -261,7 +261,7 @@ int main(int argc, char* argv[]) {
             // One write through the serial component against the plain system call on the same
             // virtual port: what the component adds to a write.
             const sincrovia::ByteString frame(kIgnoredFrame, sizeof kIgnoredFrame);
-            sincrovia::TTest* link = align ? window.DecoderLink[0] : nullptr;
+            sincrovia::TTest* link = align ? procedures->Slot(1).DecoderLink : nullptr;
             if (link != nullptr) {
                 const int fd = ::open(sim.LinkPath(0).c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK);
                 // The first system call after a sleep pays for waking the CPU (about 17 us on

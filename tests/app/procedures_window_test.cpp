@@ -53,14 +53,15 @@ protected:
         window_->show();
     }
     TSincrovia& W() { return *window_; }
+    TDecoderSlot& S(int slot) { return procedures_->Slot(slot); }
     std::string Log(int slot) { return W().LogMemo(slot)->toPlainText().toStdString(); }
     /// Opens a round as a read does, for `asked` as if their ports were open (there are no
     /// links, so nothing is sent).
     void OpenRound(std::initializer_list<int> asked) {
-        W().PortOpen.fill(false);
-        for (const int slot : asked) W().PortOpen[static_cast<std::size_t>(slot - 1)] = true;
+        for (int slot = 1; slot <= SlotCount; ++slot) S(slot).PortOpen = false;
+        for (const int slot : asked) S(slot).PortOpen = true;
         procedures_->SendReadDateTimeAll(Now());
-        W().PortOpen.fill(false);
+        for (int slot = 1; slot <= SlotCount; ++slot) S(slot).PortOpen = false;
         while (QApplication::overrideCursor() != nullptr) QApplication::restoreOverrideCursor();
     }
 
@@ -153,8 +154,8 @@ TEST_F(WindowFixture, OpenFailureStillSavesTheChoiceAndClosesEverything) {
         std::ifstream f(folder_ / SettingsFileName, std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(f), {});
     }());
-    EXPECT_EQ(nullptr, W().DecoderLink[1]);
-    EXPECT_FALSE(W().PortOpen[1]);
+    EXPECT_EQ(nullptr, S(2).DecoderLink);
+    EXPECT_FALSE(S(2).PortOpen);
     W().UpdateActions();
     EXPECT_TRUE(W().SpButComOpen->isEnabled());
 }
@@ -205,16 +206,15 @@ TEST_F(WindowFixture, DeliveredTexts) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
-        const auto i = static_cast<std::size_t>(c.slot - 1);
         procedures_->ClearReadings(true);
-        W().SlotReading[i] = {};
+        S(c.slot).SlotReading = {};
         if (c.inRound) OpenRound({c.slot});
         desktop_.Clear();
         c.rx(c.text, 0);
         EXPECT_EQ(c.date, W().DateBox(c.slot)->text().toStdString());
         EXPECT_EQ(c.time, W().TimeBox(c.slot)->text().toStdString());
-        EXPECT_EQ(c.valid, W().SlotReading[i].Valid);
-        EXPECT_EQ(c.decoderTimeSet, W().DecoderTime[i] != 0);
+        EXPECT_EQ(c.valid, S(c.slot).SlotReading.Valid);
+        EXPECT_EQ(c.decoderTimeSet, S(c.slot).DecoderTime != 0);
         EXPECT_NE(std::string::npos, Log(c.slot).find(c.logPart));
         const auto boxes = desktop_.Boxes();
         if (c.boxPart == nullptr) {
@@ -232,7 +232,7 @@ TEST_F(WindowFixture, FirmwareReplyTouchesOnlyTheLabel) {
     RxOnCom2("\x01xyz teKAN - teVO Ver: 6.33", 0);
     EXPECT_EQ("Firmware V: 6.33", W().FirmwareLabel(2)->text().toStdString());
     EXPECT_EQ(ColorRed, W().FirmwareLabel(2)->Color());
-    EXPECT_EQ("6.33", W().FirmwareVer[1]);
+    EXPECT_EQ("6.33", S(2).FirmwareVer);
     EXPECT_EQ("keep", W().TimeBox(2)->text().toStdString());
     RxOnCom2("teKAN - teVO Ver: 6.33.1", 0);
     EXPECT_EQ(ColorGreen, W().FirmwareLabel(2)->Color());
@@ -243,8 +243,8 @@ TEST_F(WindowFixture, FirmwareReplyTouchesOnlyTheLabel) {
 
 TEST_F(WindowFixture, ClearingAndStaticTextColours) {
     Build();
-    W().FirmwareVer = {"6.33.1", "", "", ""};
-    W().DecoderTime = {1, 2, 3, 4};
+    for (int slot = 1; slot <= SlotCount; ++slot) S(slot).DecoderTime = slot;
+    S(1).FirmwareVer = "6.33.1";
     W().DateBox(1)->setText("x");
     W().EdtPcTimeOnRead->setText("x");
     W().EdtDeltaTimeAllDecoder->SetColor(ColorRed);
@@ -256,11 +256,11 @@ TEST_F(WindowFixture, ClearingAndStaticTextColours) {
     for (TStaticText* box :
          {W().EdtPcTimeOnRead, W().EdtMediaTimeDecoder, W().EdtDeltaTimeAllDecoder, W().EdtDeltaTimePcDecoder})
         EXPECT_EQ(ColorMoneyGreen, box->Color()) << box->objectName().toStdString();
-    EXPECT_EQ((std::array<TDateTime, 4>{0, 0, 0, 0}), W().DecoderTime);
-    EXPECT_EQ("6.33.1", W().FirmwareVer[0]);
+    for (int slot = 1; slot <= SlotCount; ++slot) EXPECT_EQ(0, S(slot).DecoderTime) << slot;
+    EXPECT_EQ("6.33.1", S(1).FirmwareVer);
     EXPECT_EQ("Firmware V: --.-", W().FirmwareLabel(1)->text().toStdString());
     procedures_->ClearReadings(false);
-    EXPECT_EQ("", W().FirmwareVer[0]);
+    EXPECT_EQ("", S(1).FirmwareVer);
 }
 
 TEST_F(WindowFixture, VerdictAsShown) {
@@ -278,7 +278,7 @@ TEST_F(WindowFixture, VerdictAsShown) {
     EXPECT_EQ("00h 00m 00s 010ms", W().EdtDeltaTimeAllDecoder->text().toStdString());
     EXPECT_EQ("10h 00m 00s 005ms", W().EdtMediaTimeDecoder->text().toStdString());
     EXPECT_EQ("00h 00m 00s 600ms", W().EdtDeltaTimePcDecoder->text().toStdString());
-    EXPECT_FALSE(W().SlotReading[0].Valid);
+    EXPECT_FALSE(S(1).SlotReading.Valid);
     // Half a millisecond over the PC limit: the box shows the value judged, 501 ms, in red.
     procedures_->FreezePcTime(EncodeDate(2026, 12, 8) + EncodeTime(10, 0, 0, 505) + OneMs / 2);
     W().ActBotCalcDif->trigger();
@@ -335,28 +335,28 @@ TEST_F(WindowFixture, StepEngineEndings) {
     Build("CmbCOMPort_1=PITIN\r\n");
     const struct {
         const char* legend;
-        uint32_t step;
+        ProcedureStep step;
         const char* status;  // afterwards
         QColor lamp;         // afterwards (grey: untouched)
     } cases[] = {
-        {"read step with every port closed aborts and judges", StepReadAfterWrite, AbortedByUserText, ColorRed},
-        {"firmware step with every port closed aborts", StepReadFirmware, AbortedByUserText, ColorRed},
-        {"second single-write step aborts", StepReadAfterSingle, AbortedByUserText, ColorRed},
-        {"final quiet step finishes without judging", StepFinishQuiet, "", ColorGrey},
-        {"final read step finishes with judging", StepFinishRead, "", ColorRed},
+        {"read step with every port closed aborts and judges", ProcedureStep::ReadAfterWrite, AbortedByUserText, ColorRed},
+        {"firmware step with every port closed aborts", ProcedureStep::ReadFirmware, AbortedByUserText, ColorRed},
+        {"second single-write step aborts", ProcedureStep::ReadAfterSingle, AbortedByUserText, ColorRed},
+        {"final quiet step finishes without judging", ProcedureStep::FinishQuiet, "", ColorGrey},
+        {"final read step finishes with judging", ProcedureStep::FinishRead, "", ColorRed},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
         procedures_->ShowSyncResult(srIdle);
         W().SetStatusText("busy");
         W().FBusy = true;
-        W().ThreadedTimer1.SetInterval(c.step);
+        W().ThreadedTimer1.SetInterval(StepInterval(c.step));
         procedures_->TimerTick();
         EXPECT_EQ(c.status, W().StatusText().toStdString());
         EXPECT_EQ(c.lamp, W().ShpSyncResult->BrushColor());
         EXPECT_FALSE(W().FBusy);
         EXPECT_FALSE(W().ThreadedTimer1.Enabled());
-        EXPECT_EQ(StepIdle, W().ThreadedTimer1.Interval());
+        EXPECT_EQ(StepInterval(ProcedureStep::Idle), W().ThreadedTimer1.Interval());
     }
 }
 

@@ -90,8 +90,8 @@ TEST(FaultDecoders, HangUpDuringTheSingleDecoderWrite) {
     EXPECT_EQ(2u, h.Frames(DecoderCommand::ManualLap).size());
     ASSERT_TRUE(h.Click(w.SpButComClose));
     ASSERT_TRUE(h.OpenAll(kOpenTimeoutMs));
-    EXPECT_TRUE(w.PortOpen[0]);
-    EXPECT_FALSE(w.PortOpen[1]);
+    EXPECT_TRUE(h.Procedures().Slot(1).PortOpen);
+    EXPECT_FALSE(h.Procedures().Slot(2).PortOpen);
     EXPECT_EQ(ColorGreen, w.FirmwareLabel(1)->Color());
     EXPECT_EQ(ColorGrayText, w.FirmwareLabel(2)->Color());
 }
@@ -104,7 +104,7 @@ TEST(FaultDecoders, GarbageAtFourTimesLineRateForFifteenSeconds) {
     OpenAllOrFail(h);
     // The firmware reply got through the noise.
     EXPECT_EQ(ColorGreen, w.FirmwareLabel(1)->Color()) << h.Log(1).substr(0, 2000);
-    ASSERT_NE(nullptr, w.DecoderLink[0]);
+    ASSERT_NE(nullptr, h.Procedures().Slot(1).DecoderLink);
 
     // Run the real event loop while the garbage flows, sampling the buffer, the loop's answer
     // time and the memory.
@@ -122,7 +122,7 @@ TEST(FaultDecoders, GarbageAtFourTimesLineRateForFifteenSeconds) {
         const int delay = QueuedCallDelayMs(kQueuedCallBoundMs * 4);
         if (delay < 0) ++unanswered;
         slowestCall = std::max(slowestCall, delay);
-        if (TTest* link = w.DecoderLink[0]) largestBuffer = std::max(largestBuffer, link->Parser().RxBuffer().size());
+        if (TTest* link = h.Procedures().Slot(1).DecoderLink) largestBuffer = std::max(largestBuffer, link->Parser().RxBuffer().size());
         RunEventLoopFor(kGarbageSampleMs);
     }
     const double cpuShare = (ProcessCpuSeconds() - cpuBefore) * 1000.0 / kGarbageRunMs;

@@ -100,7 +100,7 @@ TEST(FaultFiles, DamagedLinkConfigurationIsReportedAndTheLinkStillWorks) {
         ASSERT_TRUE(h.OpenAll(kOpenTimeoutMs)) << c.legend;
         EXPECT_TRUE(HasBox(h.Boxes(), c.caption, c.part)) << c.legend << "\n" << BoxesText(h.Boxes());
         ::testing::Test::RecordProperty(c.legend, BoxesText(h.Boxes()));
-        EXPECT_TRUE(w.PortOpen[0]) << c.legend;
+        EXPECT_TRUE(h.Procedures().Slot(1).PortOpen) << c.legend;
         EXPECT_EQ(1u, h.Frames(DecoderCommand::FirmwareRequest).size()) << c.legend;
         EXPECT_EQ(ColorGreen, w.FirmwareLabel(1)->Color()) << c.legend;
         ASSERT_TRUE(h.Click(w.SpBtReadDtAndTm)) << c.legend;
@@ -175,7 +175,7 @@ TEST(FaultFiles, ProgramFolderThatCannotBeWritten) {
     ::testing::Test::RecordProperty("boxes", BoxesText(h.Boxes()));
 
     // Nothing else is lost: the decoder works, the choice stays shown, a reading fills the slot.
-    EXPECT_TRUE(w.PortOpen[0]);
+    EXPECT_TRUE(h.Procedures().Slot(1).PortOpen);
     EXPECT_EQ(ColorGreen, w.FirmwareLabel(1)->Color());
     EXPECT_EQ("PITIN", w.PortList(1)->currentText().toStdString());
     ASSERT_TRUE(h.Click(w.SpBtReadDtAndTm));

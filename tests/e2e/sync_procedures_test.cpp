@@ -64,8 +64,8 @@ TEST(SyncPorts, ChosenPortThatDoesNotOpenBlocksTheClockProcedures) {
     EXPECT_EQ("CmbCOMPort_1=GHOST\r\nCmbCOMPort_3=START\r\n", h.SettingsFile());
     EXPECT_EQ(ColorGrayText, w.FirmwareLabel(1)->Color());
     EXPECT_EQ(ColorBlack, w.FirmwareLabel(3)->Color());
-    EXPECT_FALSE(w.PortOpen[0]);
-    EXPECT_TRUE(w.PortOpen[2]);
+    EXPECT_FALSE(h.Procedures().Slot(1).PortOpen);
+    EXPECT_TRUE(h.Procedures().Slot(3).PortOpen);
     ASSERT_TRUE(h.WaitIdle(kOpenTimeoutMs));
     EXPECT_EQ(ColorGreen, w.FirmwareLabel(3)->Color());
     EXPECT_EQ("Firmware V: 6.33.1", w.FirmwareLabel(3)->text().toStdString());
@@ -105,7 +105,7 @@ TEST(SyncPorts, FirmwareBelowTheMinimumIsRefused) {
     EXPECT_EQ(2u, h.Frames(DecoderCommand::FirmwareRequest).size());
     EXPECT_EQ("Firmware V: 6.33", w.FirmwareLabel(1)->text().toStdString());
     EXPECT_EQ(ColorRed, w.FirmwareLabel(1)->Color());
-    EXPECT_EQ("6.33", w.FirmwareVer[0]);
+    EXPECT_EQ("6.33", h.Procedures().Slot(1).FirmwareVer);
     EXPECT_EQ(ColorGreen, w.FirmwareLabel(2)->Color());
     EXPECT_NE(std::string::npos, h.Log(1).find("Rx On Com 1: "));
 
@@ -374,8 +374,8 @@ TEST(SyncFailure, DecoderHangingUpMidProcedure) {
 
     ASSERT_TRUE(h.Click(w.SpButComClose));
     ASSERT_TRUE(h.Click(w.SpButComOpen));
-    EXPECT_TRUE(w.PortOpen[0]);
-    EXPECT_FALSE(w.PortOpen[1]);
+    EXPECT_TRUE(h.Procedures().Slot(1).PortOpen);
+    EXPECT_FALSE(h.Procedures().Slot(2).PortOpen);
     ASSERT_TRUE(h.WaitIdle(kOpenTimeoutMs));
     EXPECT_EQ(ColorGreen, w.FirmwareLabel(1)->Color());
     EXPECT_EQ(ColorGrayText, w.FirmwareLabel(2)->Color());
@@ -388,7 +388,7 @@ public:
     MsgAnswer MessageBox(const std::string& caption, const std::string& text, MsgIcon icon, MsgButtons buttons,
                          MsgAnswer defaultAnswer) override {
         h_.Window().ActChiudiCOM_All->trigger();
-        linksDuringBox_ = h_.Window().DecoderLink[0] != nullptr;
+        linksDuringBox_ = h_.Procedures().Slot(1).DecoderLink != nullptr;
         return RecordingDesktop::MessageBox(caption, text, icon, buttons, defaultAnswer);
     }
     bool linksDuringBox_ = false;
@@ -409,9 +409,9 @@ TEST(SyncFailure, CloseFromABoxOfAReceivedTextWaitsForTheDeliveryToEnd) {
     EXPECT_EQ(1u, closing.Boxes().size());
     // The links were not freed inside the delivery, but right after it.
     EXPECT_TRUE(closing.linksDuringBox_);
-    EXPECT_NE(nullptr, w.DecoderLink[0]);
-    ASSERT_TRUE(h.PumpUntil([&] { return w.DecoderLink[0] == nullptr; }, kReadTimeoutMs));
-    EXPECT_FALSE(w.PortOpen[0]);
+    EXPECT_NE(nullptr, h.Procedures().Slot(1).DecoderLink);
+    ASSERT_TRUE(h.PumpUntil([&] { return h.Procedures().Slot(1).DecoderLink == nullptr; }, kReadTimeoutMs));
+    EXPECT_FALSE(h.Procedures().Slot(1).PortOpen);
     EXPECT_EQ(ColorGrayText, w.FirmwareLabel(1)->Color());
 }
 
