@@ -43,8 +43,7 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
 /// A field as a decimal integer the way the decoder texts are read: optional blanks and sign,
 /// decimal digits, 32 bits. The message names the text, as the system's conversion does.
 int32_t FieldToInt(const std::vector<std::string>& fields, std::size_t index) {
-    if (index >= fields.size())
-        throw ReadingError("List index out of bounds (" + std::to_string(index) + ")");
+    if (index >= fields.size()) throw ReadingError("List index out of bounds (" + std::to_string(index) + ")");
     const std::string& text = fields[index];
     try {
         // Hexadecimal forms ("$1F", "0x1F") are no decimal integer.
@@ -175,9 +174,7 @@ std::string TransponderRejectedText(uint32_t number, uint32_t limit) {
            TransponderAcceptedText(number);
 }
 
-std::string TransponderAcceptedText(uint32_t number) {
-    return "IdTransponder Received: " + std::to_string(number);
-}
+std::string TransponderAcceptedText(uint32_t number) { return "IdTransponder Received: " + std::to_string(number); }
 
 LampColor LampColorOf(TSyncResult state) {
     switch (state) {
@@ -276,7 +273,8 @@ SpreadVerdict EvaluateSpreadDecision(const SpreadInput& in) {
 std::string DifferenceText(int64_t ms) {
     const int64_t shown = std::max<int64_t>(ms, 0);
     const int64_t days = shown / kWholeMsPerDay;
-    const std::string clock = FormatDateTime(kDifferencePattern, static_cast<double>(shown % kWholeMsPerDay) / kMsPerDay);
+    const std::string clock =
+        FormatDateTime(kDifferencePattern, static_cast<double>(shown % kWholeMsPerDay) / kMsPerDay);
     return days > 0 ? std::to_string(days) + "d " + clock : clock;
 }
 
@@ -344,8 +342,7 @@ std::string ReadingTimingText(const ReadingTiming& timing) {
            offset + " ms +/- " + MsText(timing.uncertaintyUs) + " ms";
 }
 
-void RoundBook::Open(RoundKind what, int64_t startUs, const std::array<bool, SlotCount>& asked,
-                     int64_t nowMs) {
+void RoundBook::Open(RoundKind what, int64_t startUs, const std::array<bool, SlotCount>& asked, int64_t nowMs) {
     ++id;
     open = true;
     kind = what;
@@ -367,8 +364,8 @@ ReplyClaim RoundBook::Claim(int slot, int64_t nowMs, int64_t staleMs) {
     if (slot < 1 || slot > SlotCount) return ReplyClaim::Late;
     const auto i = static_cast<std::size_t>(slot - 1);
     std::vector<int64_t>& pending = requests[i];
-    pending.erase(pending.begin(), std::find_if(pending.begin(), pending.end(),
-                                                [&](int64_t at) { return nowMs - at <= staleMs; }));
+    pending.erase(pending.begin(),
+                  std::find_if(pending.begin(), pending.end(), [&](int64_t at) { return nowMs - at <= staleMs; }));
     if (pending.size() > 1) {
         pending.erase(pending.begin());
         if (open && awaiting[i]) staleSeen[i] = true;

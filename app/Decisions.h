@@ -20,8 +20,7 @@ namespace sincrovia {
 // --- Firmware --------------------------------------------------------------------------------
 
 /// Pattern of a firmware version inside a firmware reply: "6.33" or "6.33.1".
-inline constexpr char FirmwareVersionPattern[] =
-    "([0-9]{1,2}\\.[0-9]{1,2}\\.[0-9]{1,2})|([0-9]{1,2}\\.[0-9]{1,2})";
+inline constexpr char FirmwareVersionPattern[] = "([0-9]{1,2}\\.[0-9]{1,2}\\.[0-9]{1,2})|([0-9]{1,2}\\.[0-9]{1,2})";
 
 /// Text of the message shown when a clock procedure is refused; the required release and "!"
 /// follow it. Its line breaks are line feed then carriage return.
@@ -50,9 +49,9 @@ enum class FirmwareLabelState {
 
 /// What the readiness check needs to know about one slot.
 struct SlotReadiness {
-    std::string firmwareVersion;                          ///< last version read ("" none)
+    std::string firmwareVersion;                             ///< last version read ("" none)
     FirmwareLabelState label = FirmwareLabelState::NotOpen;  ///< the label's state
-    bool portChosen = false;                              ///< the slot's port list has a selection
+    bool portChosen = false;                                 ///< the slot's port list has a selection
 };
 
 /// The first slot (1..4) that keeps a clock procedure from starting, or 0 when all are fit.
@@ -132,10 +131,10 @@ struct SpreadInput {
     /// (NoReply, BadReply, Late) makes the verdict KO whatever the others read.
     std::array<ReadingStatus, SlotCount> status{};
     std::array<TDateTime, SlotCount> decoderTime{};  ///< DecoderTime, 0 meaning none
-    TDateTime pcTimeOnRead = 0;                           ///< the frozen PC time
-    std::string threshold;                                ///< the threshold text (ms)
-    bool allTimeBoxesEmpty = true;                        ///< no slot shows a time
-    int factor = 10;                                      ///< PC limit = threshold x factor
+    TDateTime pcTimeOnRead = 0;                      ///< the frozen PC time
+    std::string threshold;                           ///< the threshold text (ms)
+    bool allTimeBoxesEmpty = true;                   ///< no slot shows a time
+    int factor = 10;                                 ///< PC limit = threshold x factor
     /// Round trip of each slot's reading (request written to reply arrived), µs; 0 unknown.
     /// A counted reading whose reply took longer than the threshold says too little: the
     /// verdict cannot be OK.
@@ -148,18 +147,18 @@ struct SpreadInput {
 
 /// What the evaluation decides.
 struct SpreadVerdict {
-    TDateTime maxDiff = 0;     ///< largest difference between two valid readings
-    TDateTime mean = 0;        ///< mean of the decoder times that are not 0
-    TDateTime pcDiff = 0;      ///< |pcTimeOnRead - mean|
-    int64_t maxDiffMs = 0;     ///< maxDiff in whole milliseconds: shown and judged
-    int64_t pcDiffMs = 0;      ///< pcDiff in whole milliseconds: shown and judged
-    bool failedSlot = false;   ///< an asked slot has no decoded reply in the round
-    bool showValues = false;   ///< false: the three value boxes keep their texts
-    bool showDifferences = false;  ///< the two difference boxes show a value (never with a failed slot)
-    LampColor lamp = LampColor::Grey;  ///< final lamp colour
-    TSyncResult result = srIdle;       ///< final result text (srIdle: "Synchronization Result")
+    TDateTime maxDiff = 0;                  ///< largest difference between two valid readings
+    TDateTime mean = 0;                     ///< mean of the decoder times that are not 0
+    TDateTime pcDiff = 0;                   ///< |pcTimeOnRead - mean|
+    int64_t maxDiffMs = 0;                  ///< maxDiff in whole milliseconds: shown and judged
+    int64_t pcDiffMs = 0;                   ///< pcDiff in whole milliseconds: shown and judged
+    bool failedSlot = false;                ///< an asked slot has no decoded reply in the round
+    bool showValues = false;                ///< false: the three value boxes keep their texts
+    bool showDifferences = false;           ///< the two difference boxes show a value (never with a failed slot)
+    LampColor lamp = LampColor::Grey;       ///< final lamp colour
+    TSyncResult result = srIdle;            ///< final result text (srIdle: "Synchronization Result")
     LampColor spreadBox = LampColor::Grey;  ///< background of the decoder-spread box
-    bool pcWithinLimit = false;        ///< PC box takes the lamp colour (else red)
+    bool pcWithinLimit = false;             ///< PC box takes the lamp colour (else red)
     LampColor pcBox = LampColor::Grey;      ///< background of the PC-difference box
 };
 
@@ -225,10 +224,10 @@ enum class ReplyClaim {
 /// round's request, and what came of it. A decoder answers each clock request once, in order,
 /// so a slot with two requests unanswered is sending the reply to the older one.
 struct RoundBook {
-    int id = 0;                        ///< rounds opened so far (0: none yet)
-    bool open = false;                 ///< requests out, not judged yet
-    RoundKind kind = RoundKind::Read;  ///< what started the round
-    int64_t startUnixUs = 0;           ///< PC instant the requests went out
+    int id = 0;                                     ///< rounds opened so far (0: none yet)
+    bool open = false;                              ///< requests out, not judged yet
+    RoundKind kind = RoundKind::Read;               ///< what started the round
+    int64_t startUnixUs = 0;                        ///< PC instant the requests went out
     std::array<ReadingStatus, SlotCount> status{};  ///< Closed: not asked
     std::array<bool, SlotCount> awaiting{};         ///< asked, no reply yet
     std::array<bool, SlotCount> staleSeen{};        ///< a late reply came while awaited

@@ -116,8 +116,9 @@ history::StoredRound ToStoredRound(const RoundResult& round) {
             x.decoderTime = FormatDateTime("yyyy-mm-dd hh:nn:ss.zzz", r.decoderTime);
             // Measured at the decoder's stamp when the reading was timed; else against the PC
             // time frozen for the round.
-            x.offsetUs = r.offsetUs ? *r.offsetUs
-                                    : static_cast<int64_t>(std::llround((r.decoderTime - round.pcTimeOnRead) * kUsPerDay));
+            x.offsetUs = r.offsetUs
+                             ? *r.offsetUs
+                             : static_cast<int64_t>(std::llround((r.decoderTime - round.pcTimeOnRead) * kUsPerDay));
         }
         x.status = ReadingStatusName(r.status);
         s.readings.push_back(std::move(x));
@@ -441,8 +442,8 @@ bool THistoryTab::ExportReport(const QDate& day, const QString& pdfPath, const Q
             decoders[x.slot] = x.decoder + " on " + x.port + ", firmware " + (x.firmware.empty() ? "?" : x.firmware);
     }
     QString html = "<h2>Sincrovia clock report, " + QString::fromStdString(dayText) + "</h2><p>";
-    html += "Program version: " +
-            Escaped(FileVersionOf(QCoreApplication::applicationFilePath().toStdString())) + "<br>";
+    html +=
+        "Program version: " + Escaped(FileVersionOf(QCoreApplication::applicationFilePath().toStdString())) + "<br>";
     html += "PC name: " + QSysInfo::machineHostName().toHtmlEscaped() + "<br>";
     html += "PC clock status: " + Escaped(clockStatus) + "<br>";
     html += "Rounds: " + QString::number(rounds.size()) + "</p><h3>Decoders</h3><ul>";
@@ -450,12 +451,13 @@ bool THistoryTab::ExportReport(const QDate& day, const QString& pdfPath, const Q
     html += "</ul><h3>Offsets to the PC</h3><p><img src=\"" + QString(kReportImageName) + "\" width=\"640\"></p>";
     html += "<h3>Rounds</h3>";
     for (const auto& r : rounds) {
-        html += "<p><b>" + LocalTime(r.startUnixUs, "hh:mm:ss.zzz") + " " + Escaped(r.kind) + "</b>: " +
-                Escaped(r.verdict);
+        html +=
+            "<p><b>" + LocalTime(r.startUnixUs, "hh:mm:ss.zzz") + " " + Escaped(r.kind) + "</b>: " + Escaped(r.verdict);
         if (!r.reason.empty()) html += " (" + Escaped(r.reason) + ")";
         if (r.thresholdMs) html += ", threshold " + QString::number(*r.thresholdMs) + " ms";
-        html += "</p><table border=\"1\" cellspacing=\"0\" cellpadding=\"2\"><tr><th>Slot</th><th>Decoder</th>"
-                "<th>Status</th><th>Decoder time</th><th>Offset (ms)</th><th>Round trip (ms)</th></tr>";
+        html +=
+            "</p><table border=\"1\" cellspacing=\"0\" cellpadding=\"2\"><tr><th>Slot</th><th>Decoder</th>"
+            "<th>Status</th><th>Decoder time</th><th>Offset (ms)</th><th>Round trip (ms)</th></tr>";
         for (const auto& x : r.readings)
             html += "<tr><td>" + QString::number(x.slot) + "</td><td>" + Escaped(x.decoder) + "</td><td>" +
                     Escaped(x.status) + "</td><td>" + Escaped(x.decoderTime) + "</td><td>" +
@@ -480,7 +482,8 @@ bool THistoryTab::ExportReport(const QDate& day, const QString& pdfPath, const Q
 
 TProcedureOptions AttachHistory(TSincrovia& window, TProcedureOptions options, std::string storePath) {
     if (storePath.empty())
-        storePath = (options.settingsFolder.empty() ? DataFolder() : options.settingsFolder + "/") + history::kStoreFileName;
+        storePath =
+            (options.settingsFolder.empty() ? DataFolder() : options.settingsFolder + "/") + history::kStoreFileName;
     auto* tab = new THistoryTab(window, storePath);
     window.PgctrlMultiSync->addTab(tab, HistoryTabCaption);
     QPointer<THistoryTab> alive(tab);

@@ -73,16 +73,16 @@ public:
     /// The drift fits shown.
     const std::vector<history::DriftFit>& Fits() const { return fits_; }
 
-    QChartView* ChartHistory = nullptr;     ///< offsets of the chosen day
+    QChartView* ChartHistory = nullptr;        ///< offsets of the chosen day
     QTableWidget* GrdHistoryRounds = nullptr;  ///< the last rounds
-    QLabel* LblDrift = nullptr;             ///< drift rate per decoder
-    QLabel* LblForecast = nullptr;          ///< the forecast line
-    QDateEdit* EdtHistoryDay = nullptr;     ///< the day plotted and reported
-    QCheckBox* ChkWatch = nullptr;          ///< "Read every N min"
-    QComboBox* CmbWatchMinutes = nullptr;   ///< N
-    QPushButton* BtExportReport = nullptr;  ///< "Export report…"
-    QPlainTextEdit* MmHistory = nullptr;    ///< the store's messages
-    QTimer WatchTimer;                      ///< the watch's interval
+    QLabel* LblDrift = nullptr;                ///< drift rate per decoder
+    QLabel* LblForecast = nullptr;             ///< the forecast line
+    QDateEdit* EdtHistoryDay = nullptr;        ///< the day plotted and reported
+    QCheckBox* ChkWatch = nullptr;             ///< "Read every N min"
+    QComboBox* CmbWatchMinutes = nullptr;      ///< N
+    QPushButton* BtExportReport = nullptr;     ///< "Export report…"
+    QPlainTextEdit* MmHistory = nullptr;       ///< the store's messages
+    QTimer WatchTimer;                         ///< the watch's interval
 
 protected:
     void showEvent(QShowEvent* event) override;

@@ -69,54 +69,52 @@ void DrawTurningArrow(QPainter& p, const QRectF& box, qreal startDeg, qreal span
 
 void Paint(QPainter& p, IconKind kind) {
     switch (kind) {
-        case IconKind::PortOpen:
-            DrawPlug(p, kGo);
-            break;
-        case IconKind::PortClose:
-            DrawPlug(p, kMetal);
-            p.setPen(QPen(kStop, 9, Qt::SolidLine, Qt::RoundCap));
-            p.drawLine(QPointF(18, 18), QPointF(82, 82));
-            p.drawLine(QPointF(82, 18), QPointF(18, 82));
-            break;
-        case IconKind::ReadClock:
-            DrawClockFace(p, QPointF(45, 45), 36);
-            p.setPen(QPen(kInk, 8, Qt::SolidLine, Qt::RoundCap));
-            p.drawLine(QPointF(72, 72), QPointF(92, 92));
-            break;
-        case IconKind::SyncClock:
-            DrawClockFace(p, QPointF(50, 50), 28);
-            DrawTurningArrow(p, QRectF(8, 8, 84, 84), 100, 140, kGo);
-            DrawTurningArrow(p, QRectF(8, 8, 84, 84), 280, 140, kGo);
-            break;
-        case IconKind::AutoSync: {
-            DrawClockFace(p, QPointF(42, 50), 34);
-            QFont font;
-            font.setPixelSize(40);
-            font.setBold(true);
-            p.setFont(font);
-            p.setPen(kGo);
-            p.drawText(QRectF(58, 52, 42, 46), Qt::AlignCenter, "A");
-            break;
-        }
-        case IconKind::ResetReader:
-            DrawTurningArrow(p, QRectF(15, 15, 70, 70), 60, 300, kStop);
-            p.setPen(QPen(kInk, 6));
-            p.setBrush(Qt::NoBrush);
-            p.drawEllipse(QPointF(50, 50), 10, 14);
-            break;
-        case IconKind::ResetGps:
-            p.save();
-            p.translate(50, 50);
-            p.rotate(-30);
-            p.setPen(QPen(kInk, 3));
-            p.setBrush(kPanel);
-            p.drawRect(QRectF(-46, -10, 30, 20));
-            p.drawRect(QRectF(16, -10, 30, 20));
-            p.setBrush(kMetal);
-            p.drawRect(QRectF(-14, -14, 28, 28));
-            p.restore();
-            DrawTurningArrow(p, QRectF(55, 55, 40, 40), 0, 270, kStop);
-            break;
+    case IconKind::PortOpen: DrawPlug(p, kGo); break;
+    case IconKind::PortClose:
+        DrawPlug(p, kMetal);
+        p.setPen(QPen(kStop, 9, Qt::SolidLine, Qt::RoundCap));
+        p.drawLine(QPointF(18, 18), QPointF(82, 82));
+        p.drawLine(QPointF(82, 18), QPointF(18, 82));
+        break;
+    case IconKind::ReadClock:
+        DrawClockFace(p, QPointF(45, 45), 36);
+        p.setPen(QPen(kInk, 8, Qt::SolidLine, Qt::RoundCap));
+        p.drawLine(QPointF(72, 72), QPointF(92, 92));
+        break;
+    case IconKind::SyncClock:
+        DrawClockFace(p, QPointF(50, 50), 28);
+        DrawTurningArrow(p, QRectF(8, 8, 84, 84), 100, 140, kGo);
+        DrawTurningArrow(p, QRectF(8, 8, 84, 84), 280, 140, kGo);
+        break;
+    case IconKind::AutoSync: {
+        DrawClockFace(p, QPointF(42, 50), 34);
+        QFont font;
+        font.setPixelSize(40);
+        font.setBold(true);
+        p.setFont(font);
+        p.setPen(kGo);
+        p.drawText(QRectF(58, 52, 42, 46), Qt::AlignCenter, "A");
+        break;
+    }
+    case IconKind::ResetReader:
+        DrawTurningArrow(p, QRectF(15, 15, 70, 70), 60, 300, kStop);
+        p.setPen(QPen(kInk, 6));
+        p.setBrush(Qt::NoBrush);
+        p.drawEllipse(QPointF(50, 50), 10, 14);
+        break;
+    case IconKind::ResetGps:
+        p.save();
+        p.translate(50, 50);
+        p.rotate(-30);
+        p.setPen(QPen(kInk, 3));
+        p.setBrush(kPanel);
+        p.drawRect(QRectF(-46, -10, 30, 20));
+        p.drawRect(QRectF(16, -10, 30, 20));
+        p.setBrush(kMetal);
+        p.drawRect(QRectF(-14, -14, 28, 28));
+        p.restore();
+        DrawTurningArrow(p, QRectF(55, 55, 40, 40), 0, 270, kStop);
+        break;
     }
 }
 

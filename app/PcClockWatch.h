@@ -33,8 +33,7 @@ public:
     static constexpr int kLookIntervalMs = 1000;
 
     /// A watch that writes its line into `line` and each step's text to `log`.
-    TPcClockWatch(QObject* parent, QLabel* line, std::function<void(const std::string&)> log,
-                  TPcClockProbe probe = {});
+    TPcClockWatch(QObject* parent, QLabel* line, std::function<void(const std::string&)> log, TPcClockProbe probe = {});
     /// Takes a first look and looks again every kLookIntervalMs.
     void Start();
     /// Looks now: reads the status, feeds the step detector, updates the line.

@@ -50,8 +50,7 @@ int64_t ElapsedMs(std::chrono::steady_clock::time_point since) {
 }  // namespace
 
 int64_t SystemNowUs() {
-    return std::chrono::duration_cast<std::chrono::microseconds>(
-               std::chrono::system_clock::now().time_since_epoch())
+    return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::system_clock::now().time_since_epoch())
         .count();
 }
 
@@ -100,7 +99,8 @@ void TSincroviaProcedures::Attach() {
     bind(w_.ActApriCOM_All, [this] { ActApriCOM_AllExecute(); });
     bind(w_.ActChiudiCOM_All, [this] { ActChiudiCOM_AllExecute(); });
     bind(w_.ActBotClearCOM_X, [this] { ActBotClearCOM_XExecute(); });
-    bindProcedure(w_.ActBotCalcDif, [this] { return ProcedureIdle(); }, [this] { ActBotCalcDifExecute(); });
+    bindProcedure(
+        w_.ActBotCalcDif, [this] { return ProcedureIdle(); }, [this] { ActBotCalcDifExecute(); });
     bindProcedure(w_.ActBot2ReadDateAndTime, canStart, [this] { ActBot2ReadDateAndTimeExecute(); });
     bindProcedure(w_.ActBot3WriteDateAndTime, canStart, [this] { ActBot3WriteDateAndTimeExecute(); });
     bindProcedure(w_.ActBotSendCmd07, canStart, [this] { ActBotSendCmd07Execute(); });

@@ -304,11 +304,11 @@ private:
     TSincrovia& w_;
     TProcedureOptions options_;
     std::array<TDecoderSlot, SlotCount> slots_{};  // index 0 = slot 1
-    int deliveryDepth_ = 0;     // receive callbacks running (a close waits for them to end)
+    int deliveryDepth_ = 0;                        // receive callbacks running (a close waits for them to end)
     bool closeDeferred_ = false;
-    RoundKind roundKind_ = RoundKind::Read;  // what the next round read is for
+    RoundKind roundKind_ = RoundKind::Read;     // what the next round read is for
     RoundKind nextReadKind_ = RoundKind::Read;  // the kind "2-Read Date and Time" reads as
-    RoundBook round_;  // the round being read or last judged
+    RoundBook round_;                           // the round being read or last judged
     int64_t lastSyncUnixUs_ = 0;  // PC instant of the last clock write (synchronisation or Set Time), 0 none yet
 };
 

@@ -15,31 +15,31 @@ namespace {
 
 QMessageBox::Icon ToQt(MsgIcon icon) {
     switch (icon) {
-        case MsgIcon::Error: return QMessageBox::Critical;
-        case MsgIcon::Warning: return QMessageBox::Warning;
-        case MsgIcon::Information: return QMessageBox::Information;
-        case MsgIcon::Question: return QMessageBox::Question;
-        case MsgIcon::None: break;
+    case MsgIcon::Error: return QMessageBox::Critical;
+    case MsgIcon::Warning: return QMessageBox::Warning;
+    case MsgIcon::Information: return QMessageBox::Information;
+    case MsgIcon::Question: return QMessageBox::Question;
+    case MsgIcon::None: break;
     }
     return QMessageBox::NoIcon;
 }
 
 QMessageBox::StandardButtons ToQt(MsgButtons buttons) {
     switch (buttons) {
-        case MsgButtons::Ok: return QMessageBox::Ok;
-        case MsgButtons::OkCancel: return QMessageBox::Ok | QMessageBox::Cancel;
-        case MsgButtons::YesNo: return QMessageBox::Yes | QMessageBox::No;
-        case MsgButtons::YesNoCancel: return QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
+    case MsgButtons::Ok: return QMessageBox::Ok;
+    case MsgButtons::OkCancel: return QMessageBox::Ok | QMessageBox::Cancel;
+    case MsgButtons::YesNo: return QMessageBox::Yes | QMessageBox::No;
+    case MsgButtons::YesNoCancel: return QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
     }
     return QMessageBox::Ok;
 }
 
 QMessageBox::StandardButton ToQt(MsgAnswer answer) {
     switch (answer) {
-        case MsgAnswer::Ok: return QMessageBox::Ok;
-        case MsgAnswer::Cancel: return QMessageBox::Cancel;
-        case MsgAnswer::Yes: return QMessageBox::Yes;
-        case MsgAnswer::No: return QMessageBox::No;
+    case MsgAnswer::Ok: return QMessageBox::Ok;
+    case MsgAnswer::Cancel: return QMessageBox::Cancel;
+    case MsgAnswer::Yes: return QMessageBox::Yes;
+    case MsgAnswer::No: return QMessageBox::No;
     }
     return QMessageBox::Ok;
 }
@@ -47,17 +47,17 @@ QMessageBox::StandardButton ToQt(MsgAnswer answer) {
 /// The answer of a closed box; Escape or the close button give the box's escape answer.
 MsgAnswer FromQt(int clicked, MsgButtons buttons) {
     switch (clicked) {
-        case QMessageBox::Ok: return MsgAnswer::Ok;
-        case QMessageBox::Cancel: return MsgAnswer::Cancel;
-        case QMessageBox::Yes: return MsgAnswer::Yes;
-        case QMessageBox::No: return MsgAnswer::No;
-        default: break;
+    case QMessageBox::Ok: return MsgAnswer::Ok;
+    case QMessageBox::Cancel: return MsgAnswer::Cancel;
+    case QMessageBox::Yes: return MsgAnswer::Yes;
+    case QMessageBox::No: return MsgAnswer::No;
+    default: break;
     }
     switch (buttons) {
-        case MsgButtons::Ok: return MsgAnswer::Ok;
-        case MsgButtons::YesNo: return MsgAnswer::No;
-        case MsgButtons::OkCancel:
-        case MsgButtons::YesNoCancel: break;
+    case MsgButtons::Ok: return MsgAnswer::Ok;
+    case MsgButtons::YesNo: return MsgAnswer::No;
+    case MsgButtons::OkCancel:
+    case MsgButtons::YesNoCancel: break;
     }
     return MsgAnswer::Cancel;
 }
@@ -112,12 +112,11 @@ QString DisplayText(const std::string& bytes) {
     return out;
 }
 
-MsgAnswer QtDesktop::MessageBox(const std::string& caption, const std::string& text, MsgIcon icon,
-                                MsgButtons buttons, MsgAnswer defaultAnswer) {
+MsgAnswer QtDesktop::MessageBox(const std::string& caption, const std::string& text, MsgIcon icon, MsgButtons buttons,
+                                MsgAnswer defaultAnswer) {
     if (IsMainThread()) return ShowBox(caption, text, icon, buttons, defaultAnswer);
     MsgAnswer answer = defaultAnswer;
-    if (!RunOnMainThread([&] { answer = ShowBox(caption, text, icon, buttons, defaultAnswer); }))
-        return defaultAnswer;
+    if (!RunOnMainThread([&] { answer = ShowBox(caption, text, icon, buttons, defaultAnswer); })) return defaultAnswer;
     return answer;
 }
 

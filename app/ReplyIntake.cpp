@@ -19,8 +19,8 @@ constexpr char kLateReplyText[] = ": late reply, not counted in any verdict: ";
 
 TSincroviaProcedures* g_procedures = nullptr;
 
-const std::array<const char*, SlotCount> kRxPrefixes{"Rx On Com 1: ", "Rx On Com 2: ", "Rx On Com 3: ",
-                                                     "Rx On Com 4: "};
+const std::array<const char*, SlotCount> kRxPrefixes{
+    "Rx On Com 1: ", "Rx On Com 2: ", "Rx On Com 3: ", "Rx On Com 4: "};
 
 void ShowPlainBox(const std::string& text) {
     Desktop().MessageBox(ApplicationTitle, text, MsgIcon::None, MsgButtons::Ok, MsgAnswer::Ok);
@@ -92,7 +92,8 @@ TDateTime TSincroviaProcedures::HandleReading(int slot, const ByteString& text) 
     // Whether this passage is the reply the round awaits is settled on arrival, before any box
     // can open and let the round be judged meanwhile.
     const bool answers = round_.Claim(slot, SteadyNowMs(), StaleRequestMs) == ReplyClaim::Answer;
-    if (answers && slots_[i].DecoderLink != nullptr) round_.arrivalUs[i] = slots_[i].DecoderLink->CurrentDelivery().arrivalUnixUs;
+    if (answers && slots_[i].DecoderLink != nullptr)
+        round_.arrivalUs[i] = slots_[i].DecoderLink->CurrentDelivery().arrivalUnixUs;
     TMemoLines* log = w_.MemoLines(slot);
     TDateTime value = 0;
     try {

@@ -40,12 +40,12 @@ enum class ReadingStatus {
 /// One slot's reading in a round.
 struct RoundReading {
     ReadingStatus status = ReadingStatus::Closed;  ///< how the slot took part
-    std::string decoder;       ///< the slot's decoder name ("PIT IN", ...)
-    std::string port;          ///< the slot's port name
-    std::string firmware;      ///< the release last read from the slot, "" if none
-    TDateTime decoderTime = 0; ///< the decoder's clock as read (status Ok only)
-    int64_t requestUnixUs = 0; ///< PC instant the request was written (Unix µs), 0 unknown
-    int64_t arrivalUnixUs = 0; ///< PC instant the reply's last byte was taken, 0 unknown
+    std::string decoder;                           ///< the slot's decoder name ("PIT IN", ...)
+    std::string port;                              ///< the slot's port name
+    std::string firmware;                          ///< the release last read from the slot, "" if none
+    TDateTime decoderTime = 0;                     ///< the decoder's clock as read (status Ok only)
+    int64_t requestUnixUs = 0;                     ///< PC instant the request was written (Unix µs), 0 unknown
+    int64_t arrivalUnixUs = 0;                     ///< PC instant the reply's last byte was taken, 0 unknown
     /// Decoder clock minus PC clock at the decoder's stamp, µs (status Ok with both instants).
     std::optional<int64_t> offsetUs;
     /// How far that offset may be off, µs (the round trip beyond the frames' line times).
@@ -54,13 +54,13 @@ struct RoundReading {
 
 /// One judged round.
 struct RoundResult {
-    RoundKind kind = RoundKind::Read;  ///< what started it
-    int64_t startUnixUs = 0;           ///< PC instant the round's request went out (Unix µs)
-    TDateTime pcTimeOnRead = 0;        ///< the frozen PC time the readings are compared with
-    std::string threshold;             ///< the threshold text in use (ms)
-    std::string verdict;               ///< the lamp's text, e.g. "Synchronization OK"
-    std::string reason;                ///< why the verdict is not OK, "" when it is
-    std::string pcClock;               ///< the "PC clock: ..." line when the round was judged
+    RoundKind kind = RoundKind::Read;                ///< what started it
+    int64_t startUnixUs = 0;                         ///< PC instant the round's request went out (Unix µs)
+    TDateTime pcTimeOnRead = 0;                      ///< the frozen PC time the readings are compared with
+    std::string threshold;                           ///< the threshold text in use (ms)
+    std::string verdict;                             ///< the lamp's text, e.g. "Synchronization OK"
+    std::string reason;                              ///< why the verdict is not OK, "" when it is
+    std::string pcClock;                             ///< the "PC clock: ..." line when the round was judged
     std::array<RoundReading, SlotCount> readings{};  ///< index 0 = slot 1
 };
 

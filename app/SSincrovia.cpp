@@ -113,8 +113,7 @@ void ApplyStyle(QWidget* widget, const TextStyle& style) {
 }
 
 /// A caption label placed at (left, top); with a width it is centred in that width.
-QLabel* AddCaption(QWidget* page, const QString& text, int left, int top, const TextStyle& style,
-                   int width = 0) {
+QLabel* AddCaption(QWidget* page, const QString& text, int left, int top, const TextStyle& style, int width = 0) {
     auto* label = new QLabel(text, page);
     ApplyStyle(label, style);
     label->adjustSize();
@@ -331,7 +330,7 @@ void TSincrovia::BuildActions() {
     // "4-Auto Synchronization" has no operation: it stays disabled.
     ActBotAutoSync->setEnabled(false);
     const std::array<QAction*, SlotCount> setTime{ActBotWriteDateAndTimeComPitIN, ActBotWriteDateAndTimeComPitOut,
-                                                 ActBotWriteDateAndTimeComStart, ActBotWriteDateAndTimeComBackUp};
+                                                  ActBotWriteDateAndTimeComStart, ActBotWriteDateAndTimeComBackUp};
     // Each set-time action carries its slot as its data.
     for (int i = 0; i < SlotCount; ++i) {
         setTime[static_cast<size_t>(i)]->setData(i + 1);
@@ -443,26 +442,26 @@ void TSincrovia::BuildControlPanel(QWidget* page) {
 
     // Port frame.
     AddFrame(page, QRect(740, 1, 252, 234));
-    SpButComOpen = AddImageButton(page, "SpButComOpen", QRect(750, 16, 234, 93), "1-Open COM", IconKind::PortOpen,
-                                  24, Qt::ToolButtonTextUnderIcon, kLargeButtonIconPx);
-    SpButComClose = AddImageButton(page, "SpButComClose", QRect(748, 129, 236, 92), "5-Close COM",
-                                   IconKind::PortClose, 24, Qt::ToolButtonTextUnderIcon, kLargeButtonIconPx);
+    SpButComOpen = AddImageButton(page, "SpButComOpen", QRect(750, 16, 234, 93), "1-Open COM", IconKind::PortOpen, 24,
+                                  Qt::ToolButtonTextUnderIcon, kLargeButtonIconPx);
+    SpButComClose = AddImageButton(page, "SpButComClose", QRect(748, 129, 236, 92), "5-Close COM", IconKind::PortClose,
+                                   24, Qt::ToolButtonTextUnderIcon, kLargeButtonIconPx);
     BindButton(SpButComOpen, ActApriCOM_All);
     BindButton(SpButComClose, ActChiudiCOM_All);
 
     // Results row.
     AddCaption(page, "PC Time Freeze on read", 8, 247, navyBold, 182);
-    EdtPcTimeOnRead = AddStaticText(page, "EdtPcTimeOnRead", QRect(8, 262, 182, 24), ColorMoneyGreen,
-                                    {16, Qt::black, true});
+    EdtPcTimeOnRead =
+        AddStaticText(page, "EdtPcTimeOnRead", QRect(8, 262, 182, 24), ColorMoneyGreen, {16, Qt::black, true});
     AddCaption(page, "Medium Time Decoder", 8, 298, navyBold, 182);
-    EdtMediaTimeDecoder = AddStaticText(page, "EdtMediaTimeDecoder", QRect(8, 314, 182, 24), ColorMoneyGreen,
-                                        {16, Qt::black, true});
+    EdtMediaTimeDecoder =
+        AddStaticText(page, "EdtMediaTimeDecoder", QRect(8, 314, 182, 24), ColorMoneyGreen, {16, Qt::black, true});
     AddCaption(page, "DIFF. between Decoder", 200, 245, maroonBold, 210);
-    EdtDeltaTimeAllDecoder = AddStaticText(page, "EdtDeltaTimeAllDecoder", QRect(200, 260, 210, 29),
-                                           ColorMoneyGreen, {19, ColorWindow, true});
+    EdtDeltaTimeAllDecoder = AddStaticText(page, "EdtDeltaTimeAllDecoder", QRect(200, 260, 210, 29), ColorMoneyGreen,
+                                           {19, ColorWindow, true});
     AddCaption(page, "DIFF between PC and Decoder", 200, 297, maroonBold, 210);
-    EdtDeltaTimePcDecoder = AddStaticText(page, "EdtDeltaTimePcDecoder", QRect(200, 312, 210, 29),
-                                          ColorMoneyGreen, {19, ColorWindow, true});
+    EdtDeltaTimePcDecoder = AddStaticText(page, "EdtDeltaTimePcDecoder", QRect(200, 312, 210, 29), ColorMoneyGreen,
+                                          {19, ColorWindow, true});
     for (TStaticText* box : {EdtPcTimeOnRead, EdtMediaTimeDecoder, EdtDeltaTimeAllDecoder, EdtDeltaTimePcDecoder})
         box->setFrameStyle(QFrame::Panel | QFrame::Raised);
 
@@ -525,15 +524,16 @@ void TSincrovia::BuildControlPanel(QWidget* page) {
     LblSyncResult->move(328, 376);
     LblSyncResult->adjustSize();
 
-    QLabel* latencyCaption = AddCaption(page, "Latency to send Cmd 55 (ms)", 334, 399, {kDefaultFontPx, Qt::black, false});
+    QLabel* latencyCaption =
+        AddCaption(page, "Latency to send Cmd 55 (ms)", 334, 399, {kDefaultFontPx, Qt::black, false});
     latencyCaption->hide();
     EdtLatencySendCmd55 = new QLineEdit(kLatencyDefault, page);
     EdtLatencySendCmd55->setObjectName("EdtLatencySendCmd55");
     EdtLatencySendCmd55->setGeometry(334, 413, 171, 24);
     EdtLatencySendCmd55->hide();
 
-    BtResetTimer = AddImageButton(page, "BtResetTimer", QRect(600, 356, 199, 67), "Reset Reader",
-                                  IconKind::ResetReader, 21, Qt::ToolButtonTextBesideIcon, kSmallButtonIconPx);
+    BtResetTimer = AddImageButton(page, "BtResetTimer", QRect(600, 356, 199, 67), "Reset Reader", IconKind::ResetReader,
+                                  21, Qt::ToolButtonTextBesideIcon, kSmallButtonIconPx);
     BtSendCmd55 = AddImageButton(page, "BtSendCmd55", QRect(799, 356, 183, 67), "Reset GPS", IconKind::ResetGps, 21,
                                  Qt::ToolButtonTextBesideIcon, kSmallButtonIconPx);
     BindButton(BtResetTimer, ActBotSendCmd07);
@@ -577,10 +577,10 @@ void TSincrovia::BuildComMessagePage(QWidget* page) {
 
 // --- Slot accessors ---
 
-#define SINCROVIA_SLOT_ACCESSOR(Type, Name, field)                       \
-    Type* TSincrovia::Name(int slot) const {                             \
-        if (slot < 1 || slot > SlotCount) return nullptr;                \
-        return slots_[static_cast<size_t>(slot - 1)]->field;             \
+#define SINCROVIA_SLOT_ACCESSOR(Type, Name, field)           \
+    Type* TSincrovia::Name(int slot) const {                 \
+        if (slot < 1 || slot > SlotCount) return nullptr;    \
+        return slots_[static_cast<size_t>(slot - 1)]->field; \
     }
 SINCROVIA_SLOT_ACCESSOR(TDropDownList, PortList, portList)
 SINCROVIA_SLOT_ACCESSOR(TStaticText, FirmwareLabel, firmware)
@@ -662,7 +662,8 @@ void TSincrovia::ShowThreshold(const QString& text) {
 }
 
 void TSincrovia::PostAppMessage(int wParam, int lParam) {
-    QMetaObject::invokeMethod(this, [this, wParam, lParam] { AppMessage(wParam, lParam); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, wParam, lParam] { AppMessage(wParam, lParam); }, Qt::QueuedConnection);
 }
 
 void TSincrovia::AppMessage(int wParam, int /*lParam*/) {

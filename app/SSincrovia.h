@@ -153,8 +153,7 @@ public:
 signals:
     /// A mouse press: the button pressed, every button held, the modifier keys, and whether it
     /// is the second press of a double click.
-    void MouseDown(Qt::MouseButton button, Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers,
-                   bool doubleClick);
+    void MouseDown(Qt::MouseButton button, Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers, bool doubleClick);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -236,31 +235,31 @@ public:
     QAction* SetTimeAction(int slot) const;
 
     // --- Other controls ---
-    TStaticText* EdtPcTimeOnRead = nullptr;         ///< PC time frozen on read
-    TStaticText* EdtMediaTimeDecoder = nullptr;     ///< mean decoder time
-    TStaticText* EdtDeltaTimeAllDecoder = nullptr;  ///< largest difference between decoders
-    TStaticText* EdtDeltaTimePcDecoder = nullptr;   ///< difference between PC and mean
-    TDropDownList* CmbMaxErrSync = nullptr;         ///< threshold in ms
-    QLabel* LblThMoltiplierFactorForPC = nullptr;   ///< threshold label
-    TShape* ShpSyncResult = nullptr;                ///< the lamp
-    QLabel* LblSyncResult = nullptr;                ///< result text
-    QLineEdit* EdtLatencySendCmd55 = nullptr;       ///< Reset GPS latency (hidden)
+    TStaticText* EdtPcTimeOnRead = nullptr;               ///< PC time frozen on read
+    TStaticText* EdtMediaTimeDecoder = nullptr;           ///< mean decoder time
+    TStaticText* EdtDeltaTimeAllDecoder = nullptr;        ///< largest difference between decoders
+    TStaticText* EdtDeltaTimePcDecoder = nullptr;         ///< difference between PC and mean
+    TDropDownList* CmbMaxErrSync = nullptr;               ///< threshold in ms
+    QLabel* LblThMoltiplierFactorForPC = nullptr;         ///< threshold label
+    TShape* ShpSyncResult = nullptr;                      ///< the lamp
+    QLabel* LblSyncResult = nullptr;                      ///< result text
+    QLineEdit* EdtLatencySendCmd55 = nullptr;             ///< Reset GPS latency (hidden)
     QRadioButton* ChkBoxResetTimerKivoAfter = nullptr;    ///< reset reader after synchronising
     QRadioButton* ChkBoxCmd55ReseGPSKivoAfter = nullptr;  ///< reset GPS after synchronising
-    TFrameDigitalWatch* FrameDigitalWatch1 = nullptr;  ///< the PC clock display
-    QLabel* LblPcClockStatus = nullptr;             ///< "PC clock: ..." under the display
-    TPcClockWatch* PcClockWatch = nullptr;          ///< keeps that line and finds clock steps
-    QTabWidget* PgctrlMultiSync = nullptr;          ///< the page control
-    QWidget* PageControlPanel = nullptr;            ///< page "Control panel"
-    QWidget* PageComMessage = nullptr;              ///< page "Com Message"
-    QToolButton* SpButComOpen = nullptr;            ///< "1-Open COM"
-    QToolButton* SpButComClose = nullptr;           ///< "5-Close COM"
-    QToolButton* SpBtReadDtAndTm = nullptr;         ///< "2-Read Date and Time"
-    QToolButton* SpBtWriteDtAndTm = nullptr;        ///< "3-Synchro Date and Time"
-    QToolButton* BtAutoSinc = nullptr;              ///< "4-Auto Synchronization"
-    QToolButton* BtResetTimer = nullptr;            ///< "Reset Reader"
-    QToolButton* BtSendCmd55 = nullptr;             ///< "Reset GPS"
-    QPushButton* BotCalcdelta = nullptr;            ///< "Calc Max Dif."
+    TFrameDigitalWatch* FrameDigitalWatch1 = nullptr;     ///< the PC clock display
+    QLabel* LblPcClockStatus = nullptr;                   ///< "PC clock: ..." under the display
+    TPcClockWatch* PcClockWatch = nullptr;                ///< keeps that line and finds clock steps
+    QTabWidget* PgctrlMultiSync = nullptr;                ///< the page control
+    QWidget* PageControlPanel = nullptr;                  ///< page "Control panel"
+    QWidget* PageComMessage = nullptr;                    ///< page "Com Message"
+    QToolButton* SpButComOpen = nullptr;                  ///< "1-Open COM"
+    QToolButton* SpButComClose = nullptr;                 ///< "5-Close COM"
+    QToolButton* SpBtReadDtAndTm = nullptr;               ///< "2-Read Date and Time"
+    QToolButton* SpBtWriteDtAndTm = nullptr;              ///< "3-Synchro Date and Time"
+    QToolButton* BtAutoSinc = nullptr;                    ///< "4-Auto Synchronization"
+    QToolButton* BtResetTimer = nullptr;                  ///< "Reset Reader"
+    QToolButton* BtSendCmd55 = nullptr;                   ///< "Reset GPS"
+    QPushButton* BotCalcdelta = nullptr;                  ///< "Calc Max Dif."
 
     // --- Actions (object name = action name; category in the property "category") ---
     QAction* ActBotWriteDateAndTimeComPitIN = nullptr;

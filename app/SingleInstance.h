@@ -21,9 +21,9 @@ public:
 
     /// Outcome of an attempt to take the lock.
     enum class Result {
-        Acquired,        ///< this process now holds the lock
-        HeldElsewhere,   ///< another process holds it: a main window is running
-        Unavailable,     ///< the lock file cannot be used; nothing is known about other copies
+        Acquired,       ///< this process now holds the lock
+        HeldElsewhere,  ///< another process holds it: a main window is running
+        Unavailable,    ///< the lock file cannot be used; nothing is known about other copies
     };
     /// Tries once, without waiting.
     Result TryAcquire();

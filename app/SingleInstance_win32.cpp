@@ -30,8 +30,8 @@ std::string SingleInstanceGuard::DefaultLockPath() {
 SingleInstanceGuard::Result SingleInstanceGuard::TryAcquire() {
     if (fd_ >= 0) return Result::Acquired;
     int fd = -1;
-    const errno_t err = ::_sopen_s(&fd, path_.c_str(), _O_RDWR | _O_CREAT | _O_NOINHERIT, _SH_DENYRW,
-                                   _S_IREAD | _S_IWRITE);
+    const errno_t err =
+        ::_sopen_s(&fd, path_.c_str(), _O_RDWR | _O_CREAT | _O_NOINHERIT, _SH_DENYRW, _S_IREAD | _S_IWRITE);
     if (err == 0) {
         fd_ = fd;
         return Result::Acquired;

@@ -34,9 +34,7 @@ void TSincroviaProcedures::ShowSyncResult(TSyncResult state) {
     w_.LblSyncResult->adjustSize();
 }
 
-void TSincroviaProcedures::ShowThreshold(const QString& text) {
-    w_.ShowThreshold(text);
-}
+void TSincroviaProcedures::ShowThreshold(const QString& text) { w_.ShowThreshold(text); }
 
 void TSincroviaProcedures::SetStaticTexts(const QString& namePart, const QString& text, const QColor& colour) {
     for (TStaticText* box : w_.findChildren<TStaticText*>()) {
@@ -139,7 +137,7 @@ void TSincroviaProcedures::PublishRound(const SpreadInput& in, const SpreadVerdi
         RoundReading& r = round.readings[i];
         r.decoder = kSlotDecoderNames[i];
         r.port = slots_[i].DecoderLink ? slots_[i].DecoderLink->PortName()
-                                   : Utf8ToCp1252(w_.PortList(slot)->currentText().toStdString());
+                                       : Utf8ToCp1252(w_.PortList(slot)->currentText().toStdString());
         r.firmware = slots_[i].FirmwareVer;
         r.status = in.status[i];
         if (r.status == ReadingStatus::Ok) r.decoderTime = round_.time[i];
@@ -178,7 +176,7 @@ void TSincroviaProcedures::ActBot2ReadDateAndTimeExecute() {
 std::string TSincroviaProcedures::SlotLabel(int slot) const {
     const auto i = static_cast<std::size_t>(slot - 1);
     const std::string port = slots_[i].DecoderLink ? slots_[i].DecoderLink->PortName()
-                                               : Utf8ToCp1252(w_.PortList(slot)->currentText().toStdString());
+                                                   : Utf8ToCp1252(w_.PortList(slot)->currentText().toStdString());
     return SlotDecoderLabel(slot, port);
 }
 
@@ -203,8 +201,7 @@ void TSincroviaProcedures::EvaluateWhenComplete() {
         Guarded([this, id] {
             const std::optional<ProcedureStep> step = StepOfInterval(w_.ThreadedTimer1.Interval());
             const bool waitingToJudge = step == ProcedureStep::FinishQuickRead || step == ProcedureStep::FinishRead;
-            if (round_.open && round_.id == id && w_.ThreadedTimer1.Enabled() && waitingToJudge)
-                FinishProcedure(true);
+            if (round_.open && round_.id == id && w_.ThreadedTimer1.Enabled() && waitingToJudge) FinishProcedure(true);
         });
     });
 }

@@ -45,8 +45,8 @@ constexpr int64_t kMsPerSecond = 1000;
 
 /// Widths of the table's columns, in the order of its heading.
 constexpr std::array<int, 8> kColumnWidths{4, 8, 10, 9, 23, 13, 10, 9};
-constexpr std::array<const char*, 8> kColumnHeadings{"slot", "decoder", "port", "firmware", "decoder time",
-                                                     "offset to PC", "round trip", "status"};
+constexpr std::array<const char*, 8> kColumnHeadings{"slot",         "decoder",      "port",       "firmware",
+                                                     "decoder time", "offset to PC", "round trip", "status"};
 
 std::string WithoutCarriageReturns(std::string text) {
     text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
@@ -328,13 +328,13 @@ int UnattendedRun::Run(TSincrovia& window, TSincroviaProcedures& procedures) {
     if (request_.mode == UnattendedRequest::Mode::Sync)
         Say(window.ChkBoxCmd55ReseGPSKivoAfter->isChecked() ? "Reset GPS sent, reading back"
                                                             : "Reset Reader sent, reading back");
-    if (!WaitUntil(procedures, [this, &running] { return round_.has_value() && !running(); }, kProcedureTimeoutMs))
+    if (!WaitUntil(
+            procedures, [this, &running] { return round_.has_value() && !running(); }, kProcedureTimeoutMs))
         return Finish(window, procedures, kUnattendedNotOk, "no verdict within the procedure's time");
     return Finish(window, procedures, ExitStatusOfVerdict(round_->verdict), "");
 }
 
-int UnattendedRun::Finish(TSincrovia& window, TSincroviaProcedures& procedures, int status,
-                          const std::string& error) {
+int UnattendedRun::Finish(TSincrovia& window, TSincroviaProcedures& procedures, int status, const std::string& error) {
     if (round_) out_ << '\n' << FormatRoundTable(*round_) << '\n' << round_->verdict << std::endl;
     if (!error.empty()) Say("error: " + error);
     if (!request_.screenshotFile.empty()) {
@@ -393,8 +393,8 @@ void UnattendedRun::WriteJson(int status, const std::string& error) {
     }
     result["slots"] = slotResults;
     QFile file(QString::fromStdString(request_.jsonFile));
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-        file.write(QJsonDocument(result).toJson()) < 0 || !file.flush()) {
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(QJsonDocument(result).toJson()) < 0 ||
+        !file.flush()) {
         Say("error: cannot write " + request_.jsonFile);
         return;
     }

@@ -24,9 +24,9 @@ namespace sincrovia {
 inline constexpr char UnattendedSwitch[] = "--unattended";
 
 /// Exit statuses of an unattended run.
-inline constexpr int kUnattendedOk = 0;       ///< "Synchronization OK"
-inline constexpr int kUnattendedNotOk = 1;    ///< Warning, KO, or no verdict at all
-inline constexpr int kUnattendedFailed = 2;   ///< a port, a setting, a refusal or a second copy
+inline constexpr int kUnattendedOk = 0;      ///< "Synchronization OK"
+inline constexpr int kUnattendedNotOk = 1;   ///< Warning, KO, or no verdict at all
+inline constexpr int kUnattendedFailed = 2;  ///< a port, a setting, a refusal or a second copy
 
 /// What an unattended run is asked to do.
 struct UnattendedRequest {
@@ -63,8 +63,8 @@ class PrintingDesktop : public DesktopServices {
 public:
     /// Prints to `out`.
     explicit PrintingDesktop(std::ostream& out) : out_(out) {}
-    MsgAnswer MessageBox(const std::string& caption, const std::string& text, MsgIcon icon,
-                         MsgButtons buttons, MsgAnswer defaultAnswer) override;
+    MsgAnswer MessageBox(const std::string& caption, const std::string& text, MsgIcon icon, MsgButtons buttons,
+                         MsgAnswer defaultAnswer) override;
     void Beep() override {}
     void PlaySystemSound(const std::string& /*alias*/) override {}
     /// Text of the last error box shown ("" when none), carriage returns dropped.

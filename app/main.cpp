@@ -107,7 +107,8 @@ int SaveScreenshot(sincrovia::TSincrovia& window, const QString& file) {
 /// The arguments after "--unattended" when it was given, else nothing.
 std::optional<std::vector<std::string>> UnattendedArguments(int argc, char* argv[]) {
     for (int i = 1; i < argc; ++i)
-        if (std::strcmp(argv[i], sincrovia::UnattendedSwitch) == 0) return std::vector<std::string>(argv + i + 1, argv + argc);
+        if (std::strcmp(argv[i], sincrovia::UnattendedSwitch) == 0)
+            return std::vector<std::string>(argv + i + 1, argv + argc);
     return std::nullopt;
 }
 
@@ -130,7 +131,8 @@ int RunUnattended(const std::vector<std::string>& args, const sincrovia::TStartu
             status = run.Refuse("the Sincrovia window is already running");
         } else {
             sincrovia::TSincrovia window(services);
-            sincrovia::TSincroviaProcedures* procedures = sincrovia::AttachProcedures(window, run.Hook(sincrovia::AttachHistory(window, options, HistoryStorePath())));
+            sincrovia::TSincroviaProcedures* procedures = sincrovia::AttachProcedures(
+                window, run.Hook(sincrovia::AttachHistory(window, options, HistoryStorePath())));
             window.show();
             status = run.Run(window, *procedures);
         }

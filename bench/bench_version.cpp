@@ -21,8 +21,7 @@ const std::string kFirmwareText = [] {
     t.resize(kFirmwareTextBytes, ' ');
     return t;
 }();
-constexpr const char* kVersionPattern =
-    R"(([0-9]{1,2}\.[0-9]{1,2}\.[0-9]{1,2})|([0-9]{1,2}\.[0-9]{1,2}))";
+constexpr const char* kVersionPattern = R"(([0-9]{1,2}\.[0-9]{1,2}\.[0-9]{1,2})|([0-9]{1,2}\.[0-9]{1,2}))";
 constexpr const char* kExpected = "6.33.1";
 
 void Ours(benchmark::State& state) {
@@ -49,8 +48,8 @@ void StdRegex(benchmark::State& state) {
 void Pcre2Interpreter(benchmark::State& state) {
     int error = 0;
     PCRE2_SIZE offset = 0;
-    pcre2_code* code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(kVersionPattern),
-                                     PCRE2_ZERO_TERMINATED, 0, &error, &offset, nullptr);
+    pcre2_code* code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(kVersionPattern), PCRE2_ZERO_TERMINATED, 0, &error,
+                                     &offset, nullptr);
     if (code == nullptr) {
         state.SkipWithError("pattern not compiled");
         return;
@@ -58,8 +57,8 @@ void Pcre2Interpreter(benchmark::State& state) {
     pcre2_match_data* match = pcre2_match_data_create_from_pattern(code, nullptr);
     std::string version;
     for (auto _ : state) {
-        const int rc = pcre2_match(code, reinterpret_cast<PCRE2_SPTR>(kFirmwareText.data()),
-                                   kFirmwareText.size(), 0, 0, match, nullptr);
+        const int rc = pcre2_match(code, reinterpret_cast<PCRE2_SPTR>(kFirmwareText.data()), kFirmwareText.size(), 0, 0,
+                                   match, nullptr);
         if (rc > 0) {
             const PCRE2_SIZE* ov = pcre2_get_ovector_pointer(match);
             version.assign(kFirmwareText, ov[0], ov[1] - ov[0]);

@@ -47,17 +47,18 @@ int main(int argc, char** argv) {
 
     std::vector<double> error, period;
     for (size_t i = 1; i < at.size(); ++i) {
-        const double ms = static_cast<double>(std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                                  at[i] - at[i - 1]).count()) / kNsPerMs;
+        const double ms =
+            static_cast<double>(std::chrono::duration_cast<std::chrono::nanoseconds>(at[i] - at[i - 1]).count()) /
+            kNsPerMs;
         period.push_back(ms);
         error.push_back(std::fabs(ms - kIntervalMs));
     }
     const double median = Quantile(error, kMedian);
     const double p99 = Quantile(error, kP99);
-    std::printf("{\"figure\": \"threaded timer period error, %d ticks at %u ms\", \"unit\": \"ms\", "
-                "\"median\": %.3f, \"p99\": %.3f, \"reference\": \"median period %.3f ms, max error "
-                "%.3f ms\", \"target\": \"\", \"met\": null}\n",
-                ticks, kIntervalMs, median, p99, Quantile(period, kMedian),
-                *std::max_element(error.begin(), error.end()));
+    std::printf(
+        "{\"figure\": \"threaded timer period error, %d ticks at %u ms\", \"unit\": \"ms\", "
+        "\"median\": %.3f, \"p99\": %.3f, \"reference\": \"median period %.3f ms, max error "
+        "%.3f ms\", \"target\": \"\", \"met\": null}\n",
+        ticks, kIntervalMs, median, p99, Quantile(period, kMedian), *std::max_element(error.begin(), error.end()));
     return 0;
 }

@@ -26,9 +26,8 @@ struct NamedSend {
     SendCmd command;
 };
 constexpr NamedSend kSendCommands[] = {
-    {"firmware", SendCmd::Firmware},      {"set-datetime", SendCmd::SetDateTime},
-    {"reset-timer", SendCmd::ResetTimer}, {"manual-lap", SendCmd::ManualLap},
-    {"reset-gps", SendCmd::ResetGps},
+    {"firmware", SendCmd::Firmware},    {"set-datetime", SendCmd::SetDateTime}, {"reset-timer", SendCmd::ResetTimer},
+    {"manual-lap", SendCmd::ManualLap}, {"reset-gps", SendCmd::ResetGps},
 };
 
 // Where the link's callback prints (the callback is a plain procedure).
@@ -62,8 +61,7 @@ std::optional<std::string> Value(const std::vector<std::string>& args, size_t& i
 int ParseListen(const std::string& text) {
     int value = 0;
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || ec != std::errc() || end != text.data() + text.size() || value < 0 ||
-        value > kMaxListenMs)
+    if (text.empty() || ec != std::errc() || end != text.data() + text.size() || value < 0 || value > kMaxListenMs)
         throw ConsoleUsageError{"bad listening time: '" + text + "'"};
     return value;
 }

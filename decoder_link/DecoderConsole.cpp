@@ -52,15 +52,13 @@ void PrintUsage(std::ostream& os) {
 bool IsHelp(const std::string& arg) { return arg == "--help" || arg == "-h"; }
 
 // An option's value: "--name value" or "--name=value"; advances `i` past what it used.
-std::optional<std::string> OptionValue(const std::vector<std::string>& args, size_t& i,
-                                       std::string_view name) {
+std::optional<std::string> OptionValue(const std::vector<std::string>& args, size_t& i, std::string_view name) {
     const std::string& arg = args[i];
     if (arg == name) {
         if (i + 1 >= args.size()) throw ConsoleUsageError{std::string(name) + " needs a value"};
         return args[++i];
     }
-    if (arg.size() > name.size() && arg.compare(0, name.size(), name) == 0 &&
-        arg[name.size()] == '=') {
+    if (arg.size() > name.size() && arg.compare(0, name.size(), name) == 0 && arg[name.size()] == '=') {
         return arg.substr(name.size() + 1);
     }
     return std::nullopt;
@@ -79,8 +77,8 @@ int ParseNumber(std::string_view text, std::string_view what) {
 TDateTime ParseWhen(const std::string& text) {
     constexpr size_t kDateLength = 10, kDateTimeLength = 19, kMaxMsDigits = 3;
     const auto bad = [&] { return ConsoleUsageError{"bad date and time: '" + text + "'"}; };
-    if (text.size() < kDateTimeLength || text[4] != '-' || text[7] != '-' ||
-        text[kDateLength] != 'T' || text[13] != ':' || text[16] != ':') {
+    if (text.size() < kDateTimeLength || text[4] != '-' || text[7] != '-' || text[kDateLength] != 'T' ||
+        text[13] != ':' || text[16] != ':') {
         throw bad();
     }
     const std::string_view t(text);
@@ -214,16 +212,15 @@ std::string ParseHexBytes(std::string_view text) {
         }
         size_t end = i;
         while (end < text.size() && HexValue(text[end]) >= 0) ++end;
-        const bool endsWell = end == text.size() || text[end] == ' ' || text[end] == '\t' ||
-                              text[end] == '\r' || text[end] == '\n';
+        const bool endsWell =
+            end == text.size() || text[end] == ' ' || text[end] == '\t' || text[end] == '\r' || text[end] == '\n';
         if (end == i || !endsWell || (end - i) % 2 != 0) {
             size_t tokenEnd = i;
             while (tokenEnd < text.size() && text[tokenEnd] != ' ' && text[tokenEnd] != '\t' &&
                    text[tokenEnd] != '\r' && text[tokenEnd] != '\n') {
                 ++tokenEnd;
             }
-            throw std::invalid_argument("not hexadecimal bytes: '" +
-                                        std::string(text.substr(i, tokenEnd - i)) + "'");
+            throw std::invalid_argument("not hexadecimal bytes: '" + std::string(text.substr(i, tokenEnd - i)) + "'");
         }
         for (; i < end; i += 2) {
             bytes += static_cast<char>((HexValue(text[i]) << kNibbleBits) | HexValue(text[i + 1]));
@@ -254,8 +251,8 @@ int RunDecoderConsole(const std::vector<std::string>& args, ConsoleStreams io) {
         return kConsoleOk;
     }
     const auto& commands = ConsoleCommands();
-    const auto found = std::find_if(commands.begin(), commands.end(),
-                                    [&](const ConsoleCommand& c) { return c.name == args[0]; });
+    const auto found =
+        std::find_if(commands.begin(), commands.end(), [&](const ConsoleCommand& c) { return c.name == args[0]; });
     if (found == commands.end()) {
         io.err << kProgram << ": unknown command '" << args[0] << "'\n";
         PrintUsage(io.err);

@@ -23,9 +23,7 @@ constexpr std::string_view kChecksumFields =
 constexpr size_t kHeadLength = 3;
 constexpr size_t kDatePayloadLength = 7;
 
-int ByteAt(std::string_view frame, size_t index) {
-    return static_cast<int>(static_cast<unsigned char>(frame[index]));
-}
+int ByteAt(std::string_view frame, size_t index) { return static_cast<int>(static_cast<unsigned char>(frame[index])); }
 
 std::string_view LabelOf(DecoderCommand command) {
     switch (command) {
@@ -74,9 +72,8 @@ std::string FrameLogLine(std::string_view label, TDateTime when, std::string_vie
     const size_t chk = withDate ? kHeadLength + kDatePayloadLength : kHeadLength;
     std::string fields = SysFormat(kHeadFields, {ByteAt(frame, 0), ByteAt(frame, 1), ByteAt(frame, 2)});
     if (withDate) {
-        fields += SysFormat(kDateFields, {ByteAt(frame, 3), ByteAt(frame, 4), ByteAt(frame, 5),
-                                          ByteAt(frame, 6), ByteAt(frame, 7), ByteAt(frame, 8),
-                                          ByteAt(frame, 9)});
+        fields += SysFormat(kDateFields, {ByteAt(frame, 3), ByteAt(frame, 4), ByteAt(frame, 5), ByteAt(frame, 6),
+                                          ByteAt(frame, 7), ByteAt(frame, 8), ByteAt(frame, 9)});
     }
     // The checksum value is recomputed from the four bytes sent, as the decoder will read it.
     double checksumValue = 0;
@@ -84,9 +81,8 @@ std::string FrameLogLine(std::string_view label, TDateTime when, std::string_vie
         checksumValue = checksumValue * kByteModulus + ByteAt(frame, chk + i);
     }
     fields += SysFormat(kChecksumFields,
-                        {ByteAt(frame, chk), ByteAt(frame, chk + 1), ByteAt(frame, chk + 2),
-                         ByteAt(frame, chk + 3), checksumValue, ByteAt(frame, chk + 4),
-                         ByteAt(frame, chk + 5)});
+                        {ByteAt(frame, chk), ByteAt(frame, chk + 1), ByteAt(frame, chk + 2), ByteAt(frame, chk + 3),
+                         checksumValue, ByteAt(frame, chk + 4), ByteAt(frame, chk + 5)});
     return std::string(label) + ": " + FormatDateTime(kSendingTimePattern, when) + " - " + fields;
 }
 
@@ -116,8 +112,7 @@ BuiltFrame BuildSetDateTimeFrame(const LinkSettings& settings, TDateTime when) {
 }
 
 DeferredReset BuildDeferredResetFrame(const LinkSettings& settings) {
-    const DecoderCommand command =
-        settings.TempiAssoluti ? DecoderCommand::ResetTimer : DecoderCommand::ResetRelative;
+    const DecoderCommand command = settings.TempiAssoluti ? DecoderCommand::ResetTimer : DecoderCommand::ResetRelative;
     DeferredReset reset;
     reset.bytes = CompleteFrame(Head(command, IdReaderByte(settings.IdRx)), settings.ProtocolloTeKan);
     reset.setsReferenceTime = !settings.TempiAssoluti;
@@ -146,10 +141,9 @@ int64_t TransmissionUs(std::size_t bytes, const LineCharacter& line) {
     constexpr int64_t kTwoStopCode = 2;
     constexpr int64_t kUsPerSecond = 1'000'000;
     const int64_t stopHalfBits = line.stopBitsCode == kOneAndAHalfStopCode ? 3
-                                 : line.stopBitsCode == kTwoStopCode      ? 4
-                                                                          : 2;
-    const int64_t halfBits =
-        kStartHalfBits + kHalfBitsPerBit * (line.dataBits + (line.parity ? 1 : 0)) + stopHalfBits;
+                                 : line.stopBitsCode == kTwoStopCode       ? 4
+                                                                           : 2;
+    const int64_t halfBits = kStartHalfBits + kHalfBitsPerBit * (line.dataBits + (line.parity ? 1 : 0)) + stopHalfBits;
     const int64_t totalHalfBits = halfBits * static_cast<int64_t>(bytes);
     const int64_t denominator = kHalfBitsPerBit * int64_t{line.baud};
     return (totalHalfBits * kUsPerSecond + denominator / 2) / denominator;

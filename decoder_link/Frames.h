@@ -45,9 +45,9 @@ inline constexpr std::string_view kTagSetDateTime = "SetDateTime";
 
 /// A frame ready for the port, with the tag and line of its traffic-log entry.
 struct BuiltFrame {
-    ByteString bytes;    ///< the whole frame, CR LF included
-    std::string tag;     ///< traffic-log tag
-    std::string logLine; ///< label + ": Sending time ... - " + the fields of the frame
+    ByteString bytes;     ///< the whole frame, CR LF included
+    std::string tag;      ///< traffic-log tag
+    std::string logLine;  ///< label + ": Sending time ... - " + the fields of the frame
 };
 
 /// The reader id byte of the frames: the low byte of IdRx taken as a number. Raises
@@ -69,10 +69,10 @@ BuiltFrame BuildSetDateTimeFrame(const LinkSettings& settings, TDateTime when);
 
 /// The shape of one character on a serial line, for its transmission time.
 struct LineCharacter {
-    uint32_t baud = 0;        ///< bits per second; 0: no line to cross (time 0)
-    uint8_t dataBits = 8;     ///< data bits
-    bool parity = false;      ///< a parity bit follows the data
-    uint8_t stopBitsCode = 0; ///< 0 one stop bit, 1 one and a half, 2 two
+    uint32_t baud = 0;         ///< bits per second; 0: no line to cross (time 0)
+    uint8_t dataBits = 8;      ///< data bits
+    bool parity = false;       ///< a parity bit follows the data
+    uint8_t stopBitsCode = 0;  ///< 0 one stop bit, 1 one and a half, 2 two
 };
 
 /// How long `bytes` characters take on the line, in microseconds, rounded to the nearest:

@@ -44,8 +44,7 @@ unsigned char UpperCp1252(unsigned char c) {
 bool SameName(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     for (size_t i = 0; i < a.size(); ++i) {
-        if (UpperCp1252(static_cast<unsigned char>(a[i])) !=
-            UpperCp1252(static_cast<unsigned char>(b[i]))) {
+        if (UpperCp1252(static_cast<unsigned char>(a[i])) != UpperCp1252(static_cast<unsigned char>(b[i]))) {
             return false;
         }
     }
@@ -80,8 +79,7 @@ std::optional<KeyLine> ParseKeyLine(std::string_view line) {
     const size_t eq = trimmed.find(kKeySeparator);
     if (eq == std::string_view::npos) return std::nullopt;
     std::string_view value = Trim(trimmed.substr(eq + 1));
-    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
-        value.back() == value.front()) {
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front()) {
         value = value.substr(1, value.size() - 2);
     }
     return KeyLine{Trim(trimmed.substr(0, eq)), value};
@@ -123,9 +121,7 @@ IniFile IniFile::Load(const std::string& path) {
             break;
         }
         file.lines_.emplace_back(rest.substr(0, end));
-        const size_t next =
-            (rest[end] == '\r' && end + 1 < rest.size() && rest[end + 1] == '\n') ? end + 2
-                                                                                  : end + 1;
+        const size_t next = (rest[end] == '\r' && end + 1 < rest.size() && rest[end + 1] == '\n') ? end + 2 : end + 1;
         rest.remove_prefix(next);
     }
     return file;
@@ -207,9 +203,8 @@ std::string QuotedStr(std::string_view text) {
     return out;
 }
 
-void AccessIniKey(std::string_view section, std::string_view key, std::string_view value,
-                  ByteString& result, OwnerWindowHandle /*ownerWindow*/, bool showError,
-                  const std::string& fileName, bool read) {
+void AccessIniKey(std::string_view section, std::string_view key, std::string_view value, ByteString& result,
+                  OwnerWindowHandle /*ownerWindow*/, bool showError, const std::string& fileName, bool read) {
     std::error_code ec;
     if (read && !std::filesystem::exists(fileName, ec)) {
         result.clear();
@@ -223,12 +218,10 @@ void AccessIniKey(std::string_view section, std::string_view key, std::string_vi
         file.Save(fileName);
     }
     if (showError && result == kIniMissingMarker) {
-        const std::string text = "Errore nella ricerca della chiave " + QuotedStr(key) +
-                                 " della sezione " + QuotedStr(section) +
-                                 " all'interno del file INI (Percorso completo: " + fileName +
+        const std::string text = "Errore nella ricerca della chiave " + QuotedStr(key) + " della sezione " +
+                                 QuotedStr(section) + " all'interno del file INI (Percorso completo: " + fileName +
                                  " Valore: " + std::string(value) + ")";
-        Desktop().MessageBox(std::string(kMissingKeyCaption), text, MsgIcon::Error, MsgButtons::Ok,
-                             MsgAnswer::Ok);
+        Desktop().MessageBox(std::string(kMissingKeyCaption), text, MsgIcon::Error, MsgButtons::Ok, MsgAnswer::Ok);
         throw AbortSignal();
     }
 }

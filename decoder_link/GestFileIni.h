@@ -72,9 +72,8 @@ using OwnerWindowHandle = const void*;
 /// When `showError` is true and `result` is "Errore", shows the "Errore Accesso INI" box
 /// (`value` is shown in its text) and raises AbortSignal. A write that fails raises
 /// IniFileError.
-void AccessIniKey(std::string_view section, std::string_view key, std::string_view value,
-                  ByteString& result, OwnerWindowHandle ownerWindow, bool showError,
-                  const std::string& fileName, bool read);
+void AccessIniKey(std::string_view section, std::string_view key, std::string_view value, ByteString& result,
+                  OwnerWindowHandle ownerWindow, bool showError, const std::string& fileName, bool read);
 
 /// Quotes a name in single quotes, doubling the quotes inside it ("it's" -> "'it''s'").
 std::string QuotedStr(std::string_view text);

@@ -35,34 +35,48 @@ constexpr std::array<std::string_view, 32> kHelpBlock = {
     "",
     ";HELP Dll Ver Kivo",
     ";MinRepeatToGo    : numero minimo di ridondanze che devono essere ricevute per validare il transito",
-    ";                   es.: se si mette questo parametro a 2 saranno necessarie almeno 3 ricezioni per validare il transito",
+    ";                   es.: se si mette questo parametro a 2 saranno necessarie almeno 3 ricezioni per validare il "
+    "transito",
     ";GenerateLog      : abilita o meno la generazione del file di log; True= abilitato; False= disabilitato",
-    ";TimeNewRx        : trasponder per transponder indica il tempo in centesimi che deve trascorrere dall'ultima ricezione ",
+    ";TimeNewRx        : trasponder per transponder indica il tempo in centesimi che deve trascorrere dall'ultima "
+    "ricezione ",
     ";                   prima di pubblicare il tempo e il giro al programma chiamante;",
     ";                   es.: 50 corrisponde a 50 centesimi pari a mezzo secondo",
-    ";Priority         : indica la priorit\xE0"" del processo che utilizza la DLL ed in particolare: ",
-    ";                   0: priorit\xE0"" Bassa;",
-    ";                   1: priorit\xE0"" Normale;",
-    ";                   2: priorit\xE0"" Alta;",
-    ";                   3: priorit\xE0"" Tempo reale;",
+    ";Priority         : indica la priorit\xE0"
+    " del processo che utilizza la DLL ed in particolare: ",
+    ";                   0: priorit\xE0"
+    " Bassa;",
+    ";                   1: priorit\xE0"
+    " Normale;",
+    ";                   2: priorit\xE0"
+    " Alta;",
+    ";                   3: priorit\xE0"
+    " Tempo reale;",
     ";BeepDll          : indica se deve essere la DLL ad emettere un BEEP ad ogni convalida di passaggio: ",
     ";                   True : Beep abilitato;",
     ";                   False: Beep disabilitato;",
-    ";BeepDelay        : indica il tempo minimo, misurato in centesimi, che deve intercorrere tra due Beep successivi : ",
+    ";BeepDelay        : indica il tempo minimo, misurato in centesimi, che deve intercorrere tra due Beep successivi "
+    ": ",
     ";                   es: 50 corrisponde a 50 centesimi pari a mezzo secondo;",
     ";GstFlagBatLow    : se a True, abilita la gestione del flag di batteria scarica inviato dal transponder ",
     ";                   se a False ignora il flag ed estende la numerazione dei tansponder;",
     ";IdRx             : imposta l'IdRx cui inviare il comando di Reset Timer ",
     ";                   NB: deve essere compreso tra 0 e 250;",
-    ";TempiAssoluti    : indica la modalit\xE0"" con cui il reader esprime i tempi:",
-    ";                   se a True i tempi sono assoluti; se a False il tempo \xE8"" determinato solo dai millisecondi",
+    ";TempiAssoluti    : indica la modalit\xE0"
+    " con cui il reader esprime i tempi:",
+    ";                   se a True i tempi sono assoluti; se a False il tempo \xE8"
+    " determinato solo dai millisecondi",
     ";SpedTrap         : indica se deve gestire la speed trap:",
-    ";                   se a True risponde al comando legato al Firmware della speed trap; se a False risponde al comando standard",
+    ";                   se a True risponde al comando legato al Firmware della speed trap; se a False risponde al "
+    "comando standard",
     ";StrXTrivoloTimer : indica il tipo di stringa passata al programma chiamante: ",
-    ";                   se a True passa la nuova stringa per gestire il Trivolo Timer; se a False risponde la stringa standard",
+    ";                   se a True passa la nuova stringa per gestire il Trivolo Timer; se a False risponde la stringa "
+    "standard",
     "",
-    ";NOTA: La gestione di due/tre byte non ha alcun senso per il reader kivo in quanto tutto \xE8"" gestito dai Firmware dei due micro",
-    ";      e per la DLL \xE8"" del tutto trasparente, quindi non serve definire la chiave \"GstId3Byte\"",
+    ";NOTA: La gestione di due/tre byte non ha alcun senso per il reader kivo in quanto tutto \xE8"
+    " gestito dai Firmware dei due micro",
+    ";      e per la DLL \xE8"
+    " del tutto trasparente, quindi non serve definire la chiave \"GstId3Byte\"",
 };
 
 std::string UpperAscii(std::string_view s) {
@@ -83,16 +97,14 @@ int HexDigit(char c) {
 }
 
 // Reads one key of the section; the shown value is the one the error box names.
-ByteString ReadKey(const std::string& path, std::string_view key, bool showError,
-                   std::string_view shownValue = {}) {
+ByteString ReadKey(const std::string& path, std::string_view key, bool showError, std::string_view shownValue = {}) {
     ByteString result;
     AccessIniKey(kConfigSection, key, shownValue, result, nullptr, showError, path, true);
     return result;
 }
 
 // The file of a link that finds none: the twelve keys at the values held, then the help block.
-void WriteSettingsFile(const std::string& path, const LinkSettings& settings,
-                       const SharedLinkSettings& shared) {
+void WriteSettingsFile(const std::string& path, const LinkSettings& settings, const SharedLinkSettings& shared) {
     const std::array<std::pair<std::string_view, std::string>, 12> keys = {{
         {"MinRepeatToGo", std::to_string(shared.MinRepeatToGo)},
         {"TimeNewRx", std::to_string(shared.TimeNewRx)},
@@ -166,8 +178,7 @@ std::string LapixIniPath(const std::string& folder) {
     return path + std::string(kLapixIniName);
 }
 
-void ReadLinkSettings(const std::string& folder, LinkSettings& settings,
-                      SharedLinkSettings& shared) {
+void ReadLinkSettings(const std::string& folder, LinkSettings& settings, SharedLinkSettings& shared) {
     const std::string path = LapixIniPath(folder);
     std::error_code ec;
     if (!std::filesystem::exists(path, ec)) {
@@ -179,14 +190,12 @@ void ReadLinkSettings(const std::string& folder, LinkSettings& settings,
     }
 
     // Each value is applied as soon as it is read: a failure leaves the earlier ones applied.
-    auto minRepeat = static_cast<uint16_t>(
-        StrToInt(ReadKey(path, "MinRepeatToGo", true, std::to_string(shared.MinRepeatToGo))));
+    auto minRepeat =
+        static_cast<uint16_t>(StrToInt(ReadKey(path, "MinRepeatToGo", true, std::to_string(shared.MinRepeatToGo))));
     shared.MinRepeatToGo = minRepeat > kMaxMinRepeatToGo ? kDefaultMinRepeatToGo : minRepeat;
 
-    const int32_t timeNewRx =
-        StrToInt(ReadKey(path, "TimeNewRx", true, std::to_string(shared.TimeNewRx)));
-    shared.TimeNewRx =
-        timeNewRx < kMinTimeNewRx || timeNewRx > kMaxTimeNewRx ? kDefaultTimeNewRx : timeNewRx;
+    const int32_t timeNewRx = StrToInt(ReadKey(path, "TimeNewRx", true, std::to_string(shared.TimeNewRx)));
+    shared.TimeNewRx = timeNewRx < kMinTimeNewRx || timeNewRx > kMaxTimeNewRx ? kDefaultTimeNewRx : timeNewRx;
 
     settings.GenerateLog = UpperAscii(ReadKey(path, "GenerateLog", true)) == kTrue;
 
@@ -201,8 +210,7 @@ void ReadLinkSettings(const std::string& folder, LinkSettings& settings,
     if (settings.BeepDll) {
         const auto delay = static_cast<int16_t>(StrToInt(ReadKey(path, "BeepDelay", true)));
         settings.BeepDelayMs =
-            (delay < kMinBeepDelay || delay > kMaxBeepDelay ? kDefaultBeepDelay : delay) *
-            kMsPerHundredth;
+            (delay < kMinBeepDelay || delay > kMaxBeepDelay ? kDefaultBeepDelay : delay) * kMsPerHundredth;
     }
 
     settings.GstFlagBatLow = UpperAscii(ReadKey(path, "GstFlagBatLow", false)) == kTrue;

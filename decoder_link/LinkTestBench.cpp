@@ -46,8 +46,8 @@ void TLinkTestBench::TextDelivered(const ByteString& text) {
 }
 
 void TLinkTestBench::ShowCounters() {
-    link_.SetStatus(kCountersPanel, SysFormat(kCountersPattern, {static_cast<int>(generatedCount_),
-                                                                 static_cast<int>(sentCount_)}));
+    link_.SetStatus(kCountersPanel,
+                    SysFormat(kCountersPattern, {static_cast<int>(generatedCount_), static_cast<int>(sentCount_)}));
 }
 
 void TLinkTestBench::ActBotGeneraDatiCasualiExecute(bool batLowAction) {
@@ -72,8 +72,7 @@ void TLinkTestBench::GenerateRandomHits(bool batLowAction) {
 void TLinkTestBench::SimulateTemplateTransit() {
     const int64_t tick = link_.TickMs();
     if (templateStart_ == 0) templateStart_ = tick;
-    link_.DeliverText(TemplateTransitText(templateTransponder_, tick - templateStart_, templateReader_, Now()),
-                      false);
+    link_.DeliverText(TemplateTransitText(templateTransponder_, tick - templateStart_, templateReader_, Now()), false);
     if (++templateReader_ > kTemplateLastReader) {
         templateReader_ = 0;
         if (++templateTransponder_ > kTemplateLastTransponder) templateTransponder_ = 1;

@@ -4,8 +4,7 @@
 
 namespace sincrovia {
 
-LinkTimer::LinkTimer(uint32_t intervalMs, std::function<void()> onTick)
-    : timer_(std::make_unique<TThreadedTimer>()) {
+LinkTimer::LinkTimer(uint32_t intervalMs, std::function<void()> onTick) : timer_(std::make_unique<TThreadedTimer>()) {
     timer_->SetInterval(intervalMs);
     timer_->OnTimer = [tick = std::move(onTick)](void*) {
         if (tick) tick();

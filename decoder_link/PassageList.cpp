@@ -78,8 +78,7 @@ std::string Name(const std::string& entry) { return entry.substr(0, entry.find('
 }  // namespace
 
 int64_t TickCountMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
         .count();
 }
 
@@ -97,15 +96,12 @@ int64_t RoundDivHalfEven(int64_t a, int64_t b) {
 
 int64_t TickToHundredths(int64_t tickMs) { return RoundDivHalfEven(tickMs, kMsPerHundredth); }
 
-int32_t RxCountOf(int32_t counter) {
-    return static_cast<int32_t>(RoundDivHalfEven(counter, kRxCountFactor));
-}
+int32_t RxCountOf(int32_t counter) { return static_cast<int32_t>(RoundDivHalfEven(counter, kRxCountFactor)); }
 
 int32_t LapCountOf(int32_t counter) { return counter % kLapModulus; }
 
-std::string FormatPassageEntry(std::string_view number, std::string_view latest, int64_t previous,
-                               std::string_view tag, std::string_view sum, std::string_view battery,
-                               int64_t first) {
+std::string FormatPassageEntry(std::string_view number, std::string_view latest, int64_t previous, std::string_view tag,
+                               std::string_view sum, std::string_view battery, int64_t first) {
     return SysFormat(kEntryPattern, {number, latest, previous, tag, sum, battery, first});
 }
 
@@ -139,9 +135,8 @@ void PassageList::ProcessHitRecords(std::string_view rxBuffer) {
     while (p + kHitRecordLength <= buffer.size()) {
         const size_t take = std::min<size_t>(kHitRecordLength + 1, buffer.size() - p);
         const std::string_view candidate(buffer.data() + p, take);
-        const bool accepted =
-            static_cast<unsigned char>(candidate[0]) == kHitMarker &&
-            (take == kHitRecordLength || static_cast<unsigned char>(candidate[3]) == kHitMarker);
+        const bool accepted = static_cast<unsigned char>(candidate[0]) == kHitMarker &&
+                              (take == kHitRecordLength || static_cast<unsigned char>(candidate[3]) == kHitMarker);
         if (!accepted) {
             Log(kTagBadStructure, std::string(candidate));
             ++p;
@@ -163,14 +158,13 @@ void PassageList::DecodeHitRecord(std::string_view record, int64_t position) {
     const unsigned number = (b2 & shared_.IdMask) * kByteHigh + b3;
     const std::string numberText = SysFormat("%5.5d", {number});
     const std::string tagText = SysFormat("%1.1d", {static_cast<unsigned>(b2 >> kTagShift)});
-    const std::string battery =
-        settings_.GstFlagBatLow ? ((b2 & kBatteryBit) != 0 ? "-1" : "-0") : kNoBattery;
+    const std::string battery = settings_.GstFlagBatLow ? ((b2 & kBatteryBit) != 0 ? "-1" : "-0") : kNoBattery;
     if (!CheckHitConstraints(record, numberText, now, position)) return;
     ControllaECumula(numberText, tagText, std::to_string(now), battery, position);
 }
 
-bool PassageList::CheckHitConstraints(std::string_view record, const std::string& numberText,
-                                      int64_t now, int64_t position) {
+bool PassageList::CheckHitConstraints(std::string_view record, const std::string& numberText, int64_t now,
+                                      int64_t position) {
     const auto b2 = static_cast<unsigned char>(record[1]);
     const auto b3 = static_cast<unsigned char>(record[2]);
     if (b2 == kForbiddenLow || b2 == kForbiddenHigh || b3 == kForbiddenLow || b3 == kForbiddenHigh) {
@@ -181,8 +175,7 @@ bool PassageList::CheckHitConstraints(std::string_view record, const std::string
 }
 
 void PassageList::ControllaECumula(const std::string& numberText, const std::string& tagText,
-                                   const std::string& nowText, const std::string& batteryField,
-                                   int64_t position) {
+                                   const std::string& nowText, const std::string& batteryField, int64_t position) {
     try {
         Accumulate(numberText, tagText, nowText, batteryField, position);
     } catch (const std::exception& error) {
@@ -190,9 +183,8 @@ void PassageList::ControllaECumula(const std::string& numberText, const std::str
     }
 }
 
-void PassageList::Accumulate(const std::string& number, const std::string& tag,
-                             const std::string& nowText, const std::string& battery,
-                             int64_t position) {
+void PassageList::Accumulate(const std::string& number, const std::string& tag, const std::string& nowText,
+                             const std::string& battery, int64_t position) {
     const int64_t t = std::strtoll(nowText.c_str(), nullptr, 10);
     size_t index = lstRx_.size();
     for (size_t i = 0; i < lstRx_.size(); ++i) {
@@ -202,8 +194,7 @@ void PassageList::Accumulate(const std::string& number, const std::string& tag,
         }
     }
     if (index == lstRx_.size()) {
-        lstRx_.push_back({FormatPassageEntry(number, nowText, 0, tag, nowText, battery, t),
-                          kRxCountFactor});
+        lstRx_.push_back({FormatPassageEntry(number, nowText, 0, tag, nowText, battery, t), kRxCountFactor});
         Log(kTagFirstHeard, SysFormat(kHitLogPattern, {number, nowText, position, 1}));
         return;
     }
@@ -248,8 +239,7 @@ void PassageList::PublishTransit(size_t index) {
     if (index >= lstRx_.size()) return;
     const PassageEntry entry = lstRx_[index];
     const int32_t rxCount = RxCountOf(entry.counter);
-    if (rxCount <= shared_.MinRepeatToGo || entry.text.size() <= kMarkIndex ||
-        entry.text[kMarkIndex] != kMarkOpen)
+    if (rxCount <= shared_.MinRepeatToGo || entry.text.size() <= kMarkIndex || entry.text[kMarkIndex] != kMarkOpen)
         return;
 
     const std::string number = entry.text.substr(kFieldNumber.position - 1, kFieldNumber.width);
@@ -264,15 +254,13 @@ void PassageList::PublishTransit(size_t index) {
     int64_t duration = latest - first;
     if (duration < 0 || duration > kMaxDuration) duration = kMaxDuration;
 
-    const std::string text =
-        number + (settings_.GstFlagBatLow ? batteryField : std::string(kNoBattery)) +
-        SysFormat("-%2.2d-", {lapCount % 100}) + SysFormat("%3.3d-", {duration}) +
-        FormatLapTime(previous, mean) +
-        SysFormat("-%11.11s%2s-%4.4d", {SysFormat("%11.11d", {mean}), kTransitFiller, rxCount});
+    const std::string text = number + (settings_.GstFlagBatLow ? batteryField : std::string(kNoBattery)) +
+                             SysFormat("-%2.2d-", {lapCount % 100}) + SysFormat("%3.3d-", {duration}) +
+                             FormatLapTime(previous, mean) +
+                             SysFormat("-%11.11s%2s-%4.4d", {SysFormat("%11.11d", {mean}), kTransitFiller, rxCount});
     if (hooks_.deliver) hooks_.deliver(text);
     // The entry is looked up again: the callback may have run a nested event.
-    if (index < lstRx_.size() && lstRx_[index].text.size() > kMarkIndex &&
-        lstRx_[index].text[kMarkIndex] == kMarkOpen)
+    if (index < lstRx_.size() && lstRx_[index].text.size() > kMarkIndex && lstRx_[index].text[kMarkIndex] == kMarkOpen)
         lstRx_[index].text[kMarkIndex] = kMarkPublished;
 }
 
@@ -286,8 +274,8 @@ void PassageList::AnalizzaLstRxPerInvio() {
         const int64_t now = NowHundredths();
         for (size_t i = 0; i < lstRxCopy_.size(); ++i) {
             const std::string& text = lstRxCopy_[i];
-            if (std::llabs(ReadField(text, kFieldLatest) - now) > shared_.TimeNewRx &&
-                text.size() > kMarkIndex && text[kMarkIndex] == kMarkOpen)
+            if (std::llabs(ReadField(text, kFieldLatest) - now) > shared_.TimeNewRx && text.size() > kMarkIndex &&
+                text[kMarkIndex] == kMarkOpen)
                 PublishTransit(i);
         }
     } catch (const std::exception& error) {

@@ -65,9 +65,8 @@ int32_t LapCountOf(int32_t counter);
 
 /// The entry text: number, latest time text, previous transit time, tag digit, sum text,
 /// battery field, first reception time, in the fixed 58-character layout.
-std::string FormatPassageEntry(std::string_view number, std::string_view latest, int64_t previous,
-                               std::string_view tag, std::string_view sum, std::string_view battery,
-                               int64_t first);
+std::string FormatPassageEntry(std::string_view number, std::string_view latest, int64_t previous, std::string_view tag,
+                               std::string_view sum, std::string_view battery, int64_t first);
 
 /// Lap time "mm:ss.hh" of Current - Previous hundredths; whole hours are not shown.
 std::string FormatLapTime(int64_t previous, int64_t current);
@@ -108,14 +107,12 @@ public:
     void DecodeHitRecord(std::string_view record, int64_t position);
 
     /// True when bytes 2 and 3 of the record are neither 0x00 nor 0xFF; else logs "ErrVincoli".
-    bool CheckHitConstraints(std::string_view record, const std::string& numberText, int64_t now,
-                             int64_t position);
+    bool CheckHitConstraints(std::string_view record, const std::string& numberText, int64_t now, int64_t position);
 
     /// Accumulates one reception into LstRx (new entry, new transit or same transit). Errors
     /// are reported, never thrown; the reception is then dropped.
-    void ControllaECumula(const std::string& numberText, const std::string& tagText,
-                          const std::string& nowText, const std::string& batteryField,
-                          int64_t position);
+    void ControllaECumula(const std::string& numberText, const std::string& tagText, const std::string& nowText,
+                          const std::string& batteryField, int64_t position);
 
     /// Publishes the transit of entry `index` when it is valid and not yet published.
     void PublishTransit(size_t index);
@@ -133,8 +130,8 @@ public:
 
 private:
     void Log(std::string_view tag, const std::string& text) const;
-    void Accumulate(const std::string& numberText, const std::string& tagText,
-                    const std::string& nowText, const std::string& batteryField, int64_t position);
+    void Accumulate(const std::string& numberText, const std::string& tagText, const std::string& nowText,
+                    const std::string& batteryField, int64_t position);
     int64_t NowHundredths() const;
 
     const LinkSettings& settings_;

@@ -18,9 +18,9 @@ DWORD SystemClassOf(int priorityClass) {
 // The system's text for an error code, without its closing line break.
 std::string SystemErrorText(DWORD code) {
     char* text = nullptr;
-    const DWORD length = ::FormatMessageA(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+    const DWORD length =
+        ::FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                         nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
     std::string result;
     if (length != 0 && text != nullptr) result.assign(text, length);
     if (text != nullptr) ::LocalFree(text);

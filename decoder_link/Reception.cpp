@@ -18,9 +18,9 @@ constexpr char kLf = '\n';
 constexpr char kRecordStart = '\x00';
 
 // Passage record layout: offsets of the fields.
-constexpr size_t kOffReader = 2, kOffYear = 3, kOffMonth = 4, kOffDay = 5, kOffHours = 6,
-                 kOffMinutes = 7, kOffSeconds = 8, kOffNumber = 9, kOffTransponder = 13,
-                 kOffMilliseconds = 17, kOffValueV = 21, kOffFlags = 23, kOffValueW = 24;
+constexpr size_t kOffReader = 2, kOffYear = 3, kOffMonth = 4, kOffDay = 5, kOffHours = 6, kOffMinutes = 7,
+                 kOffSeconds = 8, kOffNumber = 9, kOffTransponder = 13, kOffMilliseconds = 17, kOffValueV = 21,
+                 kOffFlags = 23, kOffValueW = 24;
 constexpr size_t kWord32 = 4, kWord16 = 2;
 constexpr unsigned kFlagBatteryLow = 0x01;
 constexpr unsigned kSpeedTrapReaderShift = 1, kSpeedTrapReaderMask = 0x03;
@@ -36,8 +36,8 @@ constexpr size_t kFirmwareTextLength = 35;
 constexpr size_t kLongFirmwareTextLength = 37;
 
 // Date/time record layout; only the low 16 bits of its milliseconds count.
-constexpr size_t kDtYear = 3, kDtMonth = 4, kDtDay = 5, kDtHours = 7, kDtMinutes = 8,
-                 kDtSeconds = 9, kDtMilliseconds = 10;
+constexpr size_t kDtYear = 3, kDtMonth = 4, kDtDay = 5, kDtHours = 7, kDtMinutes = 8, kDtSeconds = 9,
+                 kDtMilliseconds = 10;
 constexpr uint32_t kLow16Bits = 0xFFFF;
 
 constexpr std::string_view kIdLongPattern = "%7.7d";
@@ -57,8 +57,7 @@ constexpr std::string_view kMsAboveText2 =
 constexpr std::string_view kPassageTimeCaption = "Errore DLL Kivo: Calcolo millisecondi assoluti";
 constexpr std::string_view kPassageTimeText = "Errore nel calcolo dei millisecondi assoluti: ";
 constexpr std::string_view kDateTimeCaption = "Errore DLL: trasformazione ora e data reader kivo";
-constexpr std::string_view kDateTimeText =
-    "Errore nel trasformare la data e l'ora ricevuta dal kivo in millisecondi: ";
+constexpr std::string_view kDateTimeText = "Errore nel trasformare la data e l'ora ricevuta dal kivo in millisecondi: ";
 
 constexpr std::string_view kTagDelPassage = "BufRxDelID";
 constexpr std::string_view kTagDelFirmware = "BufRxDelFrmwVers";
@@ -68,9 +67,7 @@ constexpr std::string_view kTagRecordDump = "RxDataKivo";
 constexpr std::string_view kTagReferenceTime = "TempoRifr=";
 constexpr std::string_view kReferenceTimePattern = "%6.7f";
 
-unsigned ByteAt(std::string_view record, size_t offset) {
-    return static_cast<unsigned char>(record[offset]);
-}
+unsigned ByteAt(std::string_view record, size_t offset) { return static_cast<unsigned char>(record[offset]); }
 
 // An unsigned number of `size` bytes, most significant first.
 uint32_t BigEndian(std::string_view record, size_t offset, size_t size) {
@@ -87,9 +84,7 @@ void ErrorBox(std::string_view caption, const std::string& text) {
 
 std::array<RecordScan, 8> RecordScans(const LinkSettings& settings) {
     const bool letters = settings.ProtocolloTeKan;
-    const char passage = !letters             ? kTypeBinaryPassage
-                         : settings.SpeedTrap ? kTypeSpeedTrapPassage
-                                              : kTypePassage;
+    const char passage = !letters ? kTypeBinaryPassage : settings.SpeedTrap ? kTypeSpeedTrapPassage : kTypePassage;
     const char shortStatus = letters ? kTypeShortStatus : kTypeBinaryShortStatus;
     return {{
         {passage, kPassageRecordLength, RecordKind::Passage},
@@ -156,8 +151,7 @@ void CutRecords(ByteString& buffer, char type, size_t length,
         }
         if (start == len) break;
 
-        const bool complete = start + length <= len && at(start + length - 2) == kCr &&
-                              at(start + length - 1) == kLf;
+        const bool complete = start + length <= len && at(start + length - 2) == kCr && at(start + length - 1) == kLf;
         if (!complete) {
             from = start + 1;
             search = start + 1;
@@ -195,11 +189,10 @@ std::string DumpBytes(std::string_view bytes) {
     return out;
 }
 
-ByteString PassageText(std::string_view record, const LinkSettings& settings,
-                       TDateTime referenceTime) {
-    const unsigned year = ByteAt(record, kOffYear), month = ByteAt(record, kOffMonth),
-                   day = ByteAt(record, kOffDay), hours = ByteAt(record, kOffHours),
-                   minutes = ByteAt(record, kOffMinutes), seconds = ByteAt(record, kOffSeconds);
+ByteString PassageText(std::string_view record, const LinkSettings& settings, TDateTime referenceTime) {
+    const unsigned year = ByteAt(record, kOffYear), month = ByteAt(record, kOffMonth), day = ByteAt(record, kOffDay),
+                   hours = ByteAt(record, kOffHours), minutes = ByteAt(record, kOffMinutes),
+                   seconds = ByteAt(record, kOffSeconds);
     const uint32_t number = BigEndian(record, kOffNumber, kWord32);
     const uint32_t transponder = BigEndian(record, kOffTransponder, kWord32);
     uint32_t milliseconds = BigEndian(record, kOffMilliseconds, kWord32);
@@ -222,20 +215,18 @@ ByteString PassageText(std::string_view record, const LinkSettings& settings,
     TDateTime passage = 0;
     if (settings.TempiAssoluti) {
         if (milliseconds > kMaxAbsoluteMs) {
-            ErrorBox(kMsAboveCaption, std::string(kMsAboveText1) + std::to_string(milliseconds) +
-                                          std::string(kMsAboveText2));
+            ErrorBox(kMsAboveCaption,
+                     std::string(kMsAboveText1) + std::to_string(milliseconds) + std::string(kMsAboveText2));
             milliseconds = kTruncatedMs;
         }
         if (trivoloText) {
-            timeText = SysFormat(kTrivoloTimePattern,
-                                 {year, month, day, hours, minutes, seconds, milliseconds});
+            timeText = SysFormat(kTrivoloTimePattern, {year, month, day, hours, minutes, seconds, milliseconds});
         } else {
             try {
                 const TDateTime at =
-                    EncodeDate(kYearBase + static_cast<int>(year), static_cast<int>(month),
-                               static_cast<int>(day)) +
-                    EncodeTime(static_cast<int>(hours), static_cast<int>(minutes),
-                               static_cast<int>(seconds), static_cast<int>(milliseconds));
+                    EncodeDate(kYearBase + static_cast<int>(year), static_cast<int>(month), static_cast<int>(day)) +
+                    EncodeTime(static_cast<int>(hours), static_cast<int>(minutes), static_cast<int>(seconds),
+                               static_cast<int>(milliseconds));
                 // Halves round to even, as the system's rounding does.
                 const double ms = std::nearbyint((at - referenceTime) / (1.0 / kMsPerDay));
                 timeText = SysFormat(kMsCountPattern, {static_cast<long long>(ms)});
@@ -259,18 +250,16 @@ ByteString PassageText(std::string_view record, const LinkSettings& settings,
 }
 
 ByteString FirmwareText(std::string_view record) {
-    const size_t textLength = record.size() == kLongFirmwareRecordLength ? kLongFirmwareTextLength
-                                                                         : kFirmwareTextLength;
+    const size_t textLength =
+        record.size() == kLongFirmwareRecordLength ? kLongFirmwareTextLength : kFirmwareTextLength;
     return ByteString(record.substr(kFirmwareTextOffset, textLength));
 }
 
 TDateTime DateTimeRecordValue(std::string_view record) {
     try {
         return EncodeDate(kYearBase + static_cast<int>(ByteAt(record, kDtYear)),
-                          static_cast<int>(ByteAt(record, kDtMonth)),
-                          static_cast<int>(ByteAt(record, kDtDay))) +
-               EncodeTime(static_cast<int>(ByteAt(record, kDtHours)),
-                          static_cast<int>(ByteAt(record, kDtMinutes)),
+                          static_cast<int>(ByteAt(record, kDtMonth)), static_cast<int>(ByteAt(record, kDtDay))) +
+               EncodeTime(static_cast<int>(ByteAt(record, kDtHours)), static_cast<int>(ByteAt(record, kDtMinutes)),
                           static_cast<int>(ByteAt(record, kDtSeconds)),
                           static_cast<int>(BigEndian(record, kDtMilliseconds, kWord32) & kLow16Bits));
     } catch (const std::exception& e) {
@@ -363,19 +352,15 @@ void RecordParser::RunScans() {
         std::function<void(const ByteString&)> onRemoved;
         if (log_) onRemoved = [this, &scan](const ByteString& rest) { LogRemoval(scan, rest); };
         CutRecords(
-            rxBuffer_, scan.type, scan.length,
-            [this, &scan](const ByteString& record) { HandleRecord(scan, record); }, onRemoved);
+            rxBuffer_, scan.type, scan.length, [this, &scan](const ByteString& record) { HandleRecord(scan, record); },
+            onRemoved);
     }
 }
 
 void RecordParser::HandleRecord(const RecordScan& scan, const ByteString& record) {
     switch (scan.kind) {
-    case RecordKind::Passage:
-        deliver_(PassageText(record, settings_, referenceTime_));
-        break;
-    case RecordKind::Firmware:
-        deliver_(FirmwareText(record));
-        break;
+    case RecordKind::Passage: deliver_(PassageText(record, settings_, referenceTime_)); break;
+    case RecordKind::Firmware: deliver_(FirmwareText(record)); break;
     case RecordKind::DateTime:
         referenceTime_ = DateTimeRecordValue(record);
         if (log_) {
@@ -388,8 +373,7 @@ void RecordParser::HandleRecord(const RecordScan& scan, const ByteString& record
         break;
     case RecordKind::Status:
     case RecordKind::Result:
-    case RecordKind::ShortStatus:
-        break;
+    case RecordKind::ShortStatus: break;
     }
 }
 

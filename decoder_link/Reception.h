@@ -68,8 +68,7 @@ std::string DumpBytes(std::string_view bytes);
 /// The text of a 32-byte passage record for the window, in the format the settings select.
 /// `referenceTime` is the origin of relative passage times. Shows the milliseconds boxes of
 /// the failure list when needed and goes on.
-ByteString PassageText(std::string_view record, const LinkSettings& settings,
-                       TDateTime referenceTime);
+ByteString PassageText(std::string_view record, const LinkSettings& settings, TDateTime referenceTime);
 
 /// The text of a 45- or 47-byte firmware record (35 or 37 bytes from offset 3).
 ByteString FirmwareText(std::string_view record);

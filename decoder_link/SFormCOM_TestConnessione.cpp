@@ -129,23 +129,21 @@ int LiveLinkCount() {
 }
 
 TTest::TTest(void* /*owner*/, const std::string& portName, TRxTextProc rxCallback, bool showWindow,
-             const std::string& logFileName, TMemoLines* messageMemo, TQueueGauge* queueGauge,
-             bool markShapes, TLinkShape* shape1, TLinkShape* shape2)
+             const std::string& logFileName, TMemoLines* messageMemo, TQueueGauge* queueGauge, bool markShapes,
+             TLinkShape* shape1, TLinkShape* shape2)
     : logEnabled_(!logFileName.empty()),
-      parser_(settings_, [this](const ByteString& text) { DeliverText(text, false); },
-              logFileName.empty()
-                  ? RecordParser::LogFn{}
-                  : RecordParser::LogFn([this](std::string_view tag, const std::string& text) {
-                        LogLine(tag, text);
-                    })),
+      parser_(
+          settings_, [this](const ByteString& text) { DeliverText(text, false); },
+          logFileName.empty()
+              ? RecordParser::LogFn{}
+              : RecordParser::LogFn([this](std::string_view tag, const std::string& text) { LogLine(tag, text); })),
       passages_(settings_, ProgramLinkSettings(),
-                PassageList::Hooks{
-                    [this](const ByteString& text) { DeliverText(text, false); },
-                    logFileName.empty()
-                        ? std::function<void(std::string_view, const std::string&)>{}
-                        : [this](std::string_view tag, const std::string& text) { LogLine(tag, text); },
-                    [this](const std::string& message) { SerialPortNGProcessError(0, 0, message, 0); },
-                    [this] { RequestBeep(); }}),
+                PassageList::Hooks{[this](const ByteString& text) { DeliverText(text, false); },
+                                   logFileName.empty()
+                                       ? std::function<void(std::string_view, const std::string&)>{}
+                                       : [this](std::string_view tag, const std::string& text) { LogLine(tag, text); },
+                                   [this](const std::string& message) { SerialPortNGProcessError(0, 0, message, 0); },
+                                   [this] { RequestBeep(); }}),
       self_(std::make_shared<TTest*>(this)),
       tickMs_(TickCountMs) {
     // The window's components.
@@ -161,8 +159,9 @@ TTest::TTest(void* /*owner*/, const std::string& portName, TRxTextProc rxCallbac
     port.SetErrorNoise(kLinkErrorNoise);
     port.OnCommStat = [this](TSerialPortNG* sender) { SerialPortNGCommStat(sender->CommStateInQueue()); };
     port.OnRxClusterEvent = [this](TSerialPortNG*) { SerialPortNGRxClusterEvent(); };
-    port.OnProcessError = [this](TSerialPortNG*, uint32_t place, uint32_t code, const std::string& msg,
-                                 uint8_t noise) { SerialPortNGProcessError(place, code, msg, noise); };
+    port.OnProcessError = [this](TSerialPortNG*, uint32_t place, uint32_t code, const std::string& msg, uint8_t noise) {
+        SerialPortNGProcessError(place, code, msg, noise);
+    };
     mainTimer_ = std::make_unique<LinkTimer>(kMainTimerOpenInterval, [this] { MainTimerTick(); });
     tmrCheckLstRx_ = std::make_unique<LinkTimer>(kCheckLstRxInterval, [this] { CheckTimerTick(); });
     threadedTimer1_ = std::make_unique<LinkTimer>(kThreadedTimer1Interval, [this] {
@@ -196,19 +195,17 @@ void TTest::Create(bool markShapes, TLinkShape* shape1, TLinkShape* shape2, TQue
         ReadLinkSettings(LinkProgramFolder(), settings_);
 
         std::string reason;
-        if (!SetProcessPriorityClass(settings_.Priority, reason) && !g_priorityRefusalTold &&
-            messageMemo_ != nullptr) {
+        if (!SetProcessPriorityClass(settings_.Priority, reason) && !g_priorityRefusalTold && messageMemo_ != nullptr) {
             g_priorityRefusalTold = true;
             messageMemo_->AddLine(PcTimeText(kSerialErrorTimePattern) + kPriorityRefused + reason);
         }
 
         if (settings_.BeepDll) beepThread_ = std::make_unique<TThreadBeep>(settings_.BeepDelayMs);
 
-        if (!settings_.StrXTrivoloTimer && serialPort_->Active())
-            PostDeferredRequest(DeferredRequest::Reset);
+        if (!settings_.StrXTrivoloTimer && serialPort_->Active()) PostDeferredRequest(DeferredRequest::Reset);
     } catch (const std::exception& error) {
-        Desktop().MessageBox(kCreationCaption, kCreationPrefix + std::string(error.what()),
-                             MsgIcon::Error, MsgButtons::Ok, MsgAnswer::Ok);
+        Desktop().MessageBox(kCreationCaption, kCreationPrefix + std::string(error.what()), MsgIcon::Error,
+                             MsgButtons::Ok, MsgAnswer::Ok);
     }
 }
 
@@ -260,8 +257,8 @@ bool TTest::OpenLink() {
     // What the system tells about the device: a USB adapter's latency timer once open, the
     // reason in plain words (the group to join) when the opening was refused.
     const std::string device = DevicePathForPort(portName_);
-    const std::string advice = opened ? LatencyTimerAdvice(device)
-                                      : OpenFailureAdvice(device, serialPort_->OpenError());
+    const std::string advice =
+        opened ? LatencyTimerAdvice(device) : OpenFailureAdvice(device, serialPort_->OpenError());
     if (!advice.empty()) {
         const std::string line = PcTimeText(kSerialErrorTimePattern) + advice;
         LogLine(kTagSerialMessage, line);
@@ -273,8 +270,8 @@ bool TTest::OpenLink() {
     } else {
         SetConnected(false);
         serialPort_->SetActive(false);
-        Desktop().MessageBox(kOpenErrorCaption, kOpenErrorText + portName_, MsgIcon::Error,
-                             MsgButtons::Ok, MsgAnswer::Ok);
+        Desktop().MessageBox(kOpenErrorCaption, kOpenErrorText + portName_, MsgIcon::Error, MsgButtons::Ok,
+                             MsgAnswer::Ok);
         DeliverText(PcTimeText(kOpenErrorLinePattern) + portName_, true);
     }
     if (opened && !showWindow_)
@@ -372,10 +369,8 @@ void TTest::SaveLog() {
     logLines_.clear();
 }
 
-void TTest::SerialPortNGProcessError(uint32_t place, uint32_t code, const std::string& msg,
-                                     uint8_t /*noise*/) {
-    const std::string line =
-        PcTimeText(kSerialErrorTimePattern) + SysFormat(kSerialErrorPattern, {code, place, msg});
+void TTest::SerialPortNGProcessError(uint32_t place, uint32_t code, const std::string& msg, uint8_t /*noise*/) {
+    const std::string line = PcTimeText(kSerialErrorTimePattern) + SysFormat(kSerialErrorPattern, {code, place, msg});
     LogLine(kTagSerialMessage, line);
     if (messageMemo_ != nullptr) messageMemo_->AddLine(line);
 }

@@ -35,8 +35,7 @@ inline constexpr int kRandomHitRepeats = 3;
 std::string AppendHistory(const std::string& panel, int n);
 
 /// Speed-trap template and its fields.
-inline constexpr std::string_view kTemplateTransit =
-    "IDTRANSPONDER-0-00-000-00000005-MILLISECONDI-IDRX-0106";
+inline constexpr std::string_view kTemplateTransit = "IDTRANSPONDER-0-00-000-00000005-MILLISECONDI-IDRX-0106";
 /// Transponders and readers the template runs through.
 inline constexpr int kTemplateLastTransponder = 5;
 inline constexpr int kTemplateLastReader = 3;

@@ -31,12 +31,12 @@ constexpr int kColonHeight = 44;
 // Digits show their unlit segments faintly; on the colon positions unlit segments take the
 // background colour and vanish, and line width and border stay at their initial values.
 constexpr DigitPlacement Digit(int left) {
-    return {left, kDigitTop, kDigitWidth, kDigitHeight, TFrameDigitalWatch::kUnlitDigitColor, kDigitLineWidth,
+    return {left,        kDigitTop, kDigitWidth, kDigitHeight, TFrameDigitalWatch::kUnlitDigitColor, kDigitLineWidth,
             kDigitBorder};
 }
 constexpr DigitPlacement Colon(int left) {
-    return {left, kColonTop, kColonWidth, kColonHeight, clBtnFace, TwatDigit::kInitialLineWidth,
-            TwatDigit::kInitialBorder};
+    return {
+        left, kColonTop, kColonWidth, kColonHeight, clBtnFace, TwatDigit::kInitialLineWidth, TwatDigit::kInitialBorder};
 }
 
 constexpr std::array<DigitPlacement, TFrameDigitalWatch::kDigitCount> kPlacements = {

@@ -53,15 +53,15 @@ TSegmentRect SegmentRect(TSegmentBit segment, int width, int height, int lineWid
     const int rightLeft = width - border - lineWidth;
     const int dotOffset = (hh - border) / 2 + h / 2;
     switch (segment) {
-        case sbTop: return {x0, border, barLength, lineWidth};
-        case sbMiddle: return {x0, hh - h, barLength, lineWidth};
-        case sbBottom: return {x0, height - lineWidth - border - 1, barLength, lineWidth};
-        case sbUpperLeft: return {border, border + h + 1, lineWidth, sideLength};
-        case sbLowerLeft: return {border, hh + 1, lineWidth, sideLength};
-        case sbUpperRight: return {rightLeft, border + h + 1, lineWidth, sideLength};
-        case sbLowerRight: return {rightLeft, hh + 1, lineWidth, sideLength};
-        case sbUpperDot: return {wh - h, hh - dotOffset, lineWidth, lineWidth};
-        case sbLowerDot: return {wh - h, hh + dotOffset - lineWidth, lineWidth, lineWidth};
+    case sbTop: return {x0, border, barLength, lineWidth};
+    case sbMiddle: return {x0, hh - h, barLength, lineWidth};
+    case sbBottom: return {x0, height - lineWidth - border - 1, barLength, lineWidth};
+    case sbUpperLeft: return {border, border + h + 1, lineWidth, sideLength};
+    case sbLowerLeft: return {border, hh + 1, lineWidth, sideLength};
+    case sbUpperRight: return {rightLeft, border + h + 1, lineWidth, sideLength};
+    case sbLowerRight: return {rightLeft, hh + 1, lineWidth, sideLength};
+    case sbUpperDot: return {wh - h, hh - dotOffset, lineWidth, lineWidth};
+    case sbLowerDot: return {wh - h, hh + dotOffset - lineWidth, lineWidth, lineWidth};
     }
     return {};
 }

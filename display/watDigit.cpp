@@ -32,10 +32,10 @@ int Channel(TColor color, int shift) { return static_cast<int>((color >> shift) 
 QColor ToQColor(TColor color, const QPalette& palette) {
     if ((color & kSystemColorFlag) != 0) {
         switch (color & kSystemIndexMask) {
-            case kIndexBtnFace: return palette.color(QPalette::Window);
-            case kIndexBtnShadow: return palette.color(QPalette::Dark);
-            case kIndexBtnHighlight: return palette.color(QPalette::Light);
-            default: return palette.color(QPalette::Window);
+        case kIndexBtnFace: return palette.color(QPalette::Window);
+        case kIndexBtnShadow: return palette.color(QPalette::Dark);
+        case kIndexBtnHighlight: return palette.color(QPalette::Light);
+        default: return palette.color(QPalette::Window);
         }
     }
     return QColor(Channel(color, kRedShift), Channel(color, kGreenShift), Channel(color, kBlueShift));
@@ -84,29 +84,29 @@ void TBevel::PaintBevel(QPainter& painter) {
         line(bottomRight, r, b, l, b);
     };
     switch (shape_) {
-        case TBevelShape::bsBox: box(first, second, 0, 0, right, bottom); break;
-        case TBevelShape::bsFrame:
-            // An etched double line: the inner one offset by a pixel in the other colour.
-            box(second, second, 1, 1, right, bottom);
-            box(first, first, 0, 0, right - 1, bottom - 1);
-            break;
-        case TBevelShape::bsTopLine:
-            line(first, 0, 0, right, 0);
-            line(second, 0, 1, right, 1);
-            break;
-        case TBevelShape::bsBottomLine:
-            line(first, 0, bottom - 1, right, bottom - 1);
-            line(second, 0, bottom, right, bottom);
-            break;
-        case TBevelShape::bsLeftLine:
-            line(first, 0, 0, 0, bottom);
-            line(second, 1, 0, 1, bottom);
-            break;
-        case TBevelShape::bsRightLine:
-            line(first, right - 1, 0, right - 1, bottom);
-            line(second, right, 0, right, bottom);
-            break;
-        case TBevelShape::bsSpacer: break;
+    case TBevelShape::bsBox: box(first, second, 0, 0, right, bottom); break;
+    case TBevelShape::bsFrame:
+        // An etched double line: the inner one offset by a pixel in the other colour.
+        box(second, second, 1, 1, right, bottom);
+        box(first, first, 0, 0, right - 1, bottom - 1);
+        break;
+    case TBevelShape::bsTopLine:
+        line(first, 0, 0, right, 0);
+        line(second, 0, 1, right, 1);
+        break;
+    case TBevelShape::bsBottomLine:
+        line(first, 0, bottom - 1, right, bottom - 1);
+        line(second, 0, bottom, right, bottom);
+        break;
+    case TBevelShape::bsLeftLine:
+        line(first, 0, 0, 0, bottom);
+        line(second, 1, 0, 1, bottom);
+        break;
+    case TBevelShape::bsRightLine:
+        line(first, right - 1, 0, right - 1, bottom);
+        line(second, right, 0, right, bottom);
+        break;
+    case TBevelShape::bsSpacer: break;
     }
 }
 

@@ -85,28 +85,21 @@ struct Reference {
     TDateTime referenceTime = 0;
 };
 
-void RunReference(std::string& buffer, const LinkSettings& settings, bool defaultText,
-                  Reference& ref) {
+void RunReference(std::string& buffer, const LinkSettings& settings, bool defaultText, Reference& ref) {
     for (const RecordScan& scan : RecordScans(settings)) {
-        literal::Scan(buffer, scan.type, scan.length, literal::Advance::PastStart,
-                      [&](const std::string& record) {
-                          switch (scan.kind) {
-                          case RecordKind::Passage:
-                              ref.texts.push_back(PassageText(record, settings, ref.referenceTime));
-                              if (defaultText && ref.texts.back().size() != kDefaultPassageTextLength) {
-                                  Fail("default passage text of unexpected length");
-                              }
-                              break;
-                          case RecordKind::Firmware:
-                              ref.texts.push_back(FirmwareText(record));
-                              break;
-                          case RecordKind::DateTime:
-                              ref.referenceTime = DateTimeRecordValue(record);
-                              break;
-                          default:
-                              break;
-                          }
-                      });
+        literal::Scan(buffer, scan.type, scan.length, literal::Advance::PastStart, [&](const std::string& record) {
+            switch (scan.kind) {
+            case RecordKind::Passage:
+                ref.texts.push_back(PassageText(record, settings, ref.referenceTime));
+                if (defaultText && ref.texts.back().size() != kDefaultPassageTextLength) {
+                    Fail("default passage text of unexpected length");
+                }
+                break;
+            case RecordKind::Firmware: ref.texts.push_back(FirmwareText(record)); break;
+            case RecordKind::DateTime: ref.referenceTime = DateTimeRecordValue(record); break;
+            default: break;
+            }
+        });
     }
 }
 
@@ -126,8 +119,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     settings.TempiAssoluti = (mode & kBitTempiAssoluti) != 0;
     settings.StrXTrivoloTimer = (mode & kBitStrXTrivoloTimer) != 0;
     const bool nestedMode = (mode & kBitNestedClusters) != 0;
-    const bool defaultText = settings.ProtocolloTeKan && !settings.SpeedTrap &&
-                             settings.TempiAssoluti && settings.StrXTrivoloTimer;
+    const bool defaultText =
+        settings.ProtocolloTeKan && !settings.SpeedTrap && settings.TempiAssoluti && settings.StrXTrivoloTimer;
 
     std::vector<ByteString> delivered;
     size_t logEntries = 0;
@@ -138,7 +131,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             ++logEntries;
         };
     }
-    RecordParser parser(settings, [&](const ByteString& text) { delivered.push_back(text); }, log);
+    RecordParser parser(
+        settings, [&](const ByteString& text) { delivered.push_back(text); }, log);
     size_t highMark = kRxBufferHighMark;
     if ((mode & kBitSmallBuffer) != 0) {
         highMark = kSmallHighMark;

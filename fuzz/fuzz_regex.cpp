@@ -70,8 +70,7 @@ bool InCompareSubset(std::string_view pattern, std::string_view input) {
     return input.size() <= kMaxCompareInputBytes && pattern.size() <= kMaxComparePatternBytes;
 }
 
-void CompareWithStdRegex(std::string_view pattern, std::string_view input, bool found,
-                         const TRegExpr& re) {
+void CompareWithStdRegex(std::string_view pattern, std::string_view input, bool found, const TRegExpr& re) {
     std::regex other;
     try {
         other.assign(pattern.begin(), pattern.end(), std::regex::ECMAScript);
@@ -84,9 +83,9 @@ void CompareWithStdRegex(std::string_view pattern, std::string_view input, bool 
     if (!found) return;
     if (re.MatchPos(0) - 1 != m.position(0) || re.MatchLen(0) != m.length(0)) {
         std::fprintf(stderr, "pattern '%.*s' text '%.*s': %d+%d, std::regex %ld+%ld\n",
-                     static_cast<int>(pattern.size()), pattern.data(), static_cast<int>(input.size()),
-                     input.data(), re.MatchPos(0) - 1, re.MatchLen(0),
-                     static_cast<long>(m.position(0)), static_cast<long>(m.length(0)));
+                     static_cast<int>(pattern.size()), pattern.data(), static_cast<int>(input.size()), input.data(),
+                     re.MatchPos(0) - 1, re.MatchLen(0), static_cast<long>(m.position(0)),
+                     static_cast<long>(m.length(0)));
         Fail("whole match differs from std::regex");
     }
 }
@@ -98,8 +97,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint8_t flags = data[0];
     const size_t patternLength = std::min<size_t>({data[1], kMaxPatternBytes, size - 2});
     const std::string_view pattern(reinterpret_cast<const char*>(data + 2), patternLength);
-    std::string_view input(reinterpret_cast<const char*>(data + 2 + patternLength),
-                           size - 2 - patternLength);
+    std::string_view input(reinterpret_cast<const char*>(data + 2 + patternLength), size - 2 - patternLength);
     if (input.size() > kMaxInputBytes) input = input.substr(0, kMaxInputBytes);
     const bool compareMode = (flags & kBitCompareMode) != 0;
 
@@ -140,8 +138,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             if (++rounds > input.size() + 1) Fail("matches do not come to an end");
         }
     } catch (const ERegExpr& e) {
-        if (e.ErrorCode != regexpr_error::kStepLimitExceeded &&
-            e.ErrorCode != regexpr_error::kBacktrackStackExceeded &&
+        if (e.ErrorCode != regexpr_error::kStepLimitExceeded && e.ErrorCode != regexpr_error::kBacktrackStackExceeded &&
             e.ErrorCode != regexpr_error::kLoopStackExceeded) {
             std::fprintf(stderr, "error %d: %s\n", e.ErrorCode, e.what());
             Fail("search raised an unexpected error");

@@ -59,14 +59,13 @@ void CheckPassage(std::string_view text) {
         // to a negative date reads back differently; decoders' two-digit years never get there.
         if (expectedYear >= kFirstYearOfPositiveValues &&
             (back.year != expectedYear || back.month != std::stoi(fields[2]) || back.day != std::stoi(fields[3]) ||
-            back.hour != std::stoi(fields[4]) || back.minute != std::stoi(fields[5]) ||
-            back.second != std::stoi(fields[6]) || back.millisecond != std::stoi(fields[7])))
+             back.hour != std::stoi(fields[4]) || back.minute != std::stoi(fields[5]) ||
+             back.second != std::stoi(fields[6]) || back.millisecond != std::stoi(fields[7])))
             Fail("date-time does not decode back into its fields");
         (void)FormatDateTime(kDateBoxPattern, value);
         (void)FormatDateTime(kTimeBoxPattern, value);
     } catch (const ReadingError&) {
-    } catch (const DateTimeError&) {
-    }
+    } catch (const DateTimeError&) {}
 
     try {
         const uint32_t number = TransponderNumber(fields);

@@ -44,8 +44,7 @@ RecordingDesktop& TheDesktop() {
 
 const std::string& Folder() {
     static const std::string folder = [] {
-        std::string templ =
-            (std::filesystem::temp_directory_path() / "sincrovia-fuzz-XXXXXX").string();
+        std::string templ = (std::filesystem::temp_directory_path() / "sincrovia-fuzz-XXXXXX").string();
         if (mkdtemp(templ.data()) == nullptr) Fail("no temporary folder");
         return templ;
     }();

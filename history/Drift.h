@@ -27,11 +27,11 @@ std::vector<DriftFit> FitDrift(const std::vector<OffsetPoint>& points);
 
 /// When the spread between the decoders first reaches the threshold.
 struct SpreadForecast {
-    bool crossing = false;   ///< the spread reaches the threshold before the day ends
-    int64_t atUnixUs = 0;    ///< when (crossing only)
-    std::string ahead;       ///< the decoder that runs ahead at the crossing
-    std::string behind;      ///< the decoder that falls behind
-    double aheadPpm = 0;     ///< their rates
+    bool crossing = false;  ///< the spread reaches the threshold before the day ends
+    int64_t atUnixUs = 0;   ///< when (crossing only)
+    std::string ahead;      ///< the decoder that runs ahead at the crossing
+    std::string behind;     ///< the decoder that falls behind
+    double aheadPpm = 0;    ///< their rates
     double behindPpm = 0;
 };
 

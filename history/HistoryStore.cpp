@@ -130,13 +130,21 @@ public:
     int PrepareResult() const { return rc_; }
     sqlite3_stmt* get() const { return stmt_; }
     void Bind(int i, int64_t v) { sqlite3_bind_int64(stmt_, i, v); }
-    void Bind(int i, const std::string& v) { sqlite3_bind_text(stmt_, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT); }
+    void Bind(int i, const std::string& v) {
+        sqlite3_bind_text(stmt_, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
+    }
     void Bind(int i, const std::optional<int64_t>& v) {
-        if (v) Bind(i, *v); else sqlite3_bind_null(stmt_, i);
+        if (v)
+            Bind(i, *v);
+        else
+            sqlite3_bind_null(stmt_, i);
     }
     /// Text bound as NULL when empty.
     void BindOrNull(int i, const std::string& v) {
-        if (v.empty()) sqlite3_bind_null(stmt_, i); else Bind(i, v);
+        if (v.empty())
+            sqlite3_bind_null(stmt_, i);
+        else
+            Bind(i, v);
     }
     int Step() { return sqlite3_step(stmt_); }
     void Reset() {
@@ -150,7 +158,8 @@ public:
     }
     std::string Text(int col) const {
         const auto* p = sqlite3_column_text(stmt_, col);
-        return p ? std::string(reinterpret_cast<const char*>(p), static_cast<std::size_t>(sqlite3_column_bytes(stmt_, col)))
+        return p ? std::string(reinterpret_cast<const char*>(p),
+                               static_cast<std::size_t>(sqlite3_column_bytes(stmt_, col)))
                  : std::string();
     }
     /// Binds the members of `row` that `columns` name, from parameter `first` on.
@@ -337,7 +346,8 @@ void HistoryStore::SetAside(const std::string& why) {
     }
     for (const char* suffix : kCompanionSuffixes) {
         std::error_code ignored;
-        if (std::filesystem::exists(path_ + suffix, ignored)) std::filesystem::rename(path_ + suffix, aside + suffix, ignored);
+        if (std::filesystem::exists(path_ + suffix, ignored))
+            std::filesystem::rename(path_ + suffix, aside + suffix, ignored);
     }
     messages_.push_back("History: " + FileNameOf(path_) + " was " + why + "; renamed to " + FileNameOf(aside) +
                         ", a fresh one is started");
@@ -445,8 +455,8 @@ std::vector<StoredRound> HistoryStore::QueryRounds(const char* where, int64_t a,
         lo = std::min(lo, r.id);
         hi = std::max(hi, r.id);
     }
-    const std::string readingsSql =
-        "SELECT " + ColumnList("round_id", kReadingFields) + " FROM readings WHERE round_id BETWEEN ? AND ? ORDER BY round_id, slot";
+    const std::string readingsSql = "SELECT " + ColumnList("round_id", kReadingFields) +
+                                    " FROM readings WHERE round_id BETWEEN ? AND ? ORDER BY round_id, slot";
     Statement q(db_, readingsSql.c_str());
     if (q.PrepareResult() != SQLITE_OK) return rounds;
     q.Bind(1, lo);

@@ -20,7 +20,8 @@ struct PortListSources {
 /// Appends every port name found that `items` does not contain yet, in discovery order: first
 /// the real serial lines (in natural name order, "ttyS2" before "ttyS10"), each followed by its
 /// stable names ("serial/by-id/usb-...", which stay the same when adapters are plugged in
-/// another order), then the virtual ports in name order. `items` is never cleared or sorted; finding nothing is not an error.
+/// another order), then the virtual ports in name order. `items` is never cleared or sorted; finding nothing is not an
+/// error.
 void ListSerialPorts(std::vector<std::string>& items);
 
 /// The same, looking in `sources`.

@@ -69,8 +69,7 @@ constexpr const char* kByIdPrefix = "serial/by-id/";
 
 // Each line followed by the stable names that lead to it (links in the by-id folder whose
 // target's name is the line's).
-std::vector<std::string> WithStableNames(const std::vector<std::string>& lines,
-                                         const std::string& byIdFolder) {
+std::vector<std::string> WithStableNames(const std::vector<std::string>& lines, const std::string& byIdFolder) {
     std::vector<std::pair<std::string, std::string>> links;  // (target name, link name)
     std::error_code ec;
     fs::directory_iterator it(byIdFolder, ec);
@@ -136,8 +135,6 @@ void ListSerialPorts(std::vector<std::string>& items, const PortListSources& sou
     AppendUnseen(items, VirtualPorts(folder));
 }
 
-void ListSerialPorts(std::vector<std::string>& items) {
-    ListSerialPorts(items, PortListSources{});
-}
+void ListSerialPorts(std::vector<std::string>& items) { ListSerialPorts(items, PortListSources{}); }
 
 }  // namespace sincrovia

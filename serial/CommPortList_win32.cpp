@@ -57,9 +57,7 @@ public:
         return bytes;
     }
 
-    std::optional<std::string> ReadBinary(const std::string& name) override {
-        return Read(name, REG_BINARY);
-    }
+    std::optional<std::string> ReadBinary(const std::string& name) override { return Read(name, REG_BINARY); }
 
 private:
     template <typename Enum>
@@ -87,8 +85,8 @@ private:
                 type != wanted)
                 return std::nullopt;
             std::string bytes(size, '\0');
-            const LSTATUS status = ::RegQueryValueExA(
-                key_, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(bytes.data()), &size);
+            const LSTATUS status =
+                ::RegQueryValueExA(key_, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(bytes.data()), &size);
             if (status == ERROR_MORE_DATA) continue;
             if (status != ERROR_SUCCESS || type != wanted) return std::nullopt;
             bytes.resize(size);
@@ -128,13 +126,12 @@ SystemVersion RunningSystemVersion() {
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
     if (!::GetVersionExA(&info)) return {};
 #pragma GCC diagnostic pop
-    return SystemVersion{true, static_cast<std::int32_t>(info.dwPlatformId), info.dwMajorVersion,
-                         info.dwMinorVersion};
+    return SystemVersion{true, static_cast<std::int32_t>(info.dwPlatformId), info.dwMajorVersion, info.dwMinorVersion};
 }
 
 std::unique_ptr<RegistryView> MakeSystemRegistry(RegistryRoot root, const std::string& base) {
-    return std::make_unique<SystemRegistry>(
-        root == RegistryRoot::LocalMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER, base);
+    return std::make_unique<SystemRegistry>(root == RegistryRoot::LocalMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER,
+                                            base);
 }
 
 void ListSerialPorts(std::vector<std::string>& items) {

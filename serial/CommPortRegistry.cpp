@@ -59,8 +59,7 @@ void ListDeviceKey(std::vector<std::string>& items, RegistryView& registry, Regi
 }
 
 // Depth first over the device tree, each key before its sub-keys, sub-keys in registry order.
-void WalkEnumTree(std::vector<std::string>& items, RegistryView& registry,
-                  const std::string& path, int depth) {
+void WalkEnumTree(std::vector<std::string>& items, RegistryView& registry, const std::string& path, int depth) {
     auto key = registry.OpenReadOnly(path);
     if (!key) return;
     ListDeviceKey(items, registry, *key);

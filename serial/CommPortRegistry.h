@@ -13,8 +13,8 @@ namespace sincrovia {
 
 /// What the system's version query answered.
 struct SystemVersion {
-    bool known = false;          ///< false when the query failed
-    std::int32_t platformId = 0; ///< 1 for the old consumer family (95, 98, Me), 2 for NT and later
+    bool known = false;           ///< false when the query failed
+    std::int32_t platformId = 0;  ///< 1 for the old consumer family (95, 98, Me), 2 for NT and later
     std::uint32_t major = 0;
     std::uint32_t minor = 0;
 };
@@ -58,8 +58,7 @@ inline constexpr const char* kDriverClassKey = "\\System\\CurrentControlSet\\Ser
 /// Appends every port name that `registry` (the machine's HKEY_LOCAL_MACHINE, or a stand-in)
 /// lists and `items` does not contain yet, in the registry's order; `version` chooses where to
 /// look. Nothing is added on systems older than NT 4 / 95 or when the version is unknown.
-void ListSerialPortsFromRegistry(std::vector<std::string>& items, const SystemVersion& version,
-                                 RegistryView& registry);
+void ListSerialPortsFromRegistry(std::vector<std::string>& items, const SystemVersion& version, RegistryView& registry);
 
 /// Windows only: the version of the running system.
 SystemVersion RunningSystemVersion();

@@ -80,8 +80,7 @@ void TThreadedTimer::ThreadLoop(const std::shared_ptr<Shared>& shared) {
             continue;
         }
         const std::chrono::milliseconds interval(s.interval);
-        const bool signalled =
-            s.wake.wait_for(lock, interval, [&] { return s.wakeSignalled || s.terminate; });
+        const bool signalled = s.wake.wait_for(lock, interval, [&] { return s.wakeSignalled || s.terminate; });
         if (s.terminate) break;
         if (signalled) {
             s.wakeSignalled = false;  // a property changed: start a fresh wait, no tick

@@ -21,9 +21,7 @@ int LevelOf(TThreadPriority priority) {
 
 }  // namespace
 
-ThreadSchedulingId CurrentThreadSchedulingId() {
-    return static_cast<ThreadSchedulingId>(::GetCurrentThreadId());
-}
+ThreadSchedulingId CurrentThreadSchedulingId() { return static_cast<ThreadSchedulingId>(::GetCurrentThreadId()); }
 
 bool ApplyThreadPriority(ThreadSchedulingId id, TThreadPriority priority) {
     if (id <= 0) return false;

@@ -10,7 +10,7 @@ namespace sincrovia {
 
 /// Where device facts are read; the defaults are the live system (tests pass a folder tree).
 struct DeviceRoots {
-  std::string sysRoot = "/sys";  ///< the kernel's sysfs
+    std::string sysRoot = "/sys";  ///< the kernel's sysfs
 };
 
 /// The latency timer, in milliseconds, of the USB serial adapter behind devicePath (symbolic

@@ -34,29 +34,25 @@ constexpr int kDaysPerYear = 365;
 // 1 January 1 was a Monday; with ISO numbering Monday is 1.
 constexpr int kDaysPerWeek = 7;
 
-const std::array<std::string, kMonthsPerYear> kShortMonthNames = {
-    "Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-const std::array<std::string, kMonthsPerYear> kLongMonthNames = {
-    "January", "February", "March",     "April",   "May",      "June",
-    "July",    "August",   "September", "October", "November", "December"};
+const std::array<std::string, kMonthsPerYear> kShortMonthNames = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                                                  "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+const std::array<std::string, kMonthsPerYear> kLongMonthNames = {"January",   "February", "March",    "April",
+                                                                 "May",       "June",     "July",     "August",
+                                                                 "September", "October",  "November", "December"};
 // Index 0 = Sunday, as the classic day-name tables count.
-const std::array<std::string, kDaysPerWeek> kShortDayNames = {"Sun", "Mon", "Tue", "Wed",
-                                                              "Thu", "Fri", "Sat"};
-const std::array<std::string, kDaysPerWeek> kLongDayNames = {
-    "Sunday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday"};
+const std::array<std::string, kDaysPerWeek> kShortDayNames = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+const std::array<std::string, kDaysPerWeek> kLongDayNames = {"Sunday",   "Monday", "Tuesday", "Wednesday",
+                                                             "Thursday", "Friday", "Saturday"};
 
 const std::string kLongTimeFormat = "hh:nn:ss";
 const std::string kShortTimeFormat = "hh:nn";
 const std::string kShortDateFormat = "dd/mm/yyyy";
 const std::string kLongDateFormat = "dddd d mmmm yyyy";
 
-bool IsLeapYear(int year) {
-    return (year % 4 == 0) && (year % 100 != 0 || year % 400 == 0);
-}
+bool IsLeapYear(int year) { return (year % 4 == 0) && (year % 100 != 0 || year % 400 == 0); }
 
 int DaysInMonth(int year, int month) {
-    static constexpr std::array<int, kMonthsPerYear> kDays = {31, 28, 31, 30, 31, 30,
-                                                              31, 31, 30, 31, 30, 31};
+    static constexpr std::array<int, kMonthsPerYear> kDays = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     return month == 2 && IsLeapYear(year) ? 29 : kDays[static_cast<size_t>(month - 1)];
 }
 
@@ -133,9 +129,8 @@ void AppendFormatted(std::string& out, std::string_view pattern, TDateTime value
         }
         size_t count = 1;
         auto countRun = [&]() {
-            while (i + count < pattern.size() &&
-                   std::toupper(static_cast<unsigned char>(pattern[i + count])) ==
-                       std::toupper(static_cast<unsigned char>(raw))) {
+            while (i + count < pattern.size() && std::toupper(static_cast<unsigned char>(pattern[i + count])) ==
+                                                     std::toupper(static_cast<unsigned char>(raw))) {
                 ++count;
             }
         };
@@ -191,8 +186,7 @@ void AppendFormatted(std::string& out, std::string_view pattern, TDateTime value
             break;
         case 'T':
             countRun();
-            AppendFormatted(out, count == 1 ? kShortTimeFormat : kLongTimeFormat, value,
-                            depth + 1);
+            AppendFormatted(out, count == 1 ? kShortTimeFormat : kLongTimeFormat, value, depth + 1);
             break;
         case 'C':
             AppendFormatted(out, kShortDateFormat, value, depth + 1);
@@ -210,9 +204,7 @@ void AppendFormatted(std::string& out, std::string_view pattern, TDateTime value
             count = (close == std::string_view::npos ? pattern.size() : close + 1) - i;
             break;
         }
-        default:
-            out += raw;
-            break;
+        default: out += raw; break;
         }
         i += count;
     }
@@ -234,13 +226,12 @@ bool TryEncodeDate(int year, int month, int day, TDateTime& out) {
 }
 
 bool TryEncodeTime(int hour, int minute, int second, int millisecond, TDateTime& out) {
-    if (hour < 0 || hour >= kHoursPerDay || minute < 0 || minute >= kMinutesPerHour ||
-        second < 0 || second >= kSecondsPerMinute || millisecond < 0 ||
-        millisecond >= kMsPerSecond) {
+    if (hour < 0 || hour >= kHoursPerDay || minute < 0 || minute >= kMinutesPerHour || second < 0 ||
+        second >= kSecondsPerMinute || millisecond < 0 || millisecond >= kMsPerSecond) {
         return false;
     }
-    const int64_t ms = hour * kMsPerHour + minute * kMsPerMinute +
-                       static_cast<int64_t>(second) * kMsPerSecond + millisecond;
+    const int64_t ms =
+        hour * kMsPerHour + minute * kMsPerMinute + static_cast<int64_t>(second) * kMsPerSecond + millisecond;
     out = static_cast<double>(ms) / kMsPerDay;
     return true;
 }
@@ -321,14 +312,11 @@ TDateTime UnixMsToDateTime(int64_t unixMs) {
     const TDateTime date = EncodeDate(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
     const int64_t msOfDay = local.tm_hour * kMsPerHour + local.tm_min * kMsPerMinute +
                             // A leap second (tm_sec 60) counts as the last second of the minute.
-                            std::min(local.tm_sec, kSecondsPerMinute - 1) * int64_t{kMsPerSecond} +
-                            ms;
+                            std::min(local.tm_sec, kSecondsPerMinute - 1) * int64_t{kMsPerSecond} + ms;
     return date + static_cast<double>(msOfDay) / kMsPerDay;
 }
 
-TDateTime Now() {
-    return UnixMsToDateTime(NowUnixMs());
-}
+TDateTime Now() { return UnixMsToDateTime(NowUnixMs()); }
 
 std::string FormatDateTime(std::string_view pattern, TDateTime value) {
     std::string out;
@@ -336,9 +324,7 @@ std::string FormatDateTime(std::string_view pattern, TDateTime value) {
     return out;
 }
 
-const std::string& LongTimeFormat() {
-    return kLongTimeFormat;
-}
+const std::string& LongTimeFormat() { return kLongTimeFormat; }
 
 const std::string& ShortMonthName(int month1to12) {
     if (month1to12 < 1 || month1to12 > kMonthsPerYear) {

@@ -18,9 +18,8 @@ HeadlessDesktop& DefaultDesktop() {
 
 }  // namespace
 
-MsgAnswer HeadlessDesktop::MessageBox(const std::string& caption, const std::string& text,
-                                      MsgIcon /*icon*/, MsgButtons /*buttons*/,
-                                      MsgAnswer defaultAnswer) {
+MsgAnswer HeadlessDesktop::MessageBox(const std::string& caption, const std::string& text, MsgIcon /*icon*/,
+                                      MsgButtons /*buttons*/, MsgAnswer defaultAnswer) {
     // One write per box, so that boxes from different threads do not interleave.
     const std::string line = "[" + caption + "] " + text + "\n";
     std::fwrite(line.data(), 1, line.size(), stderr);
@@ -33,12 +32,10 @@ void HeadlessDesktop::Beep() {
     std::fflush(stderr);
 }
 
-void HeadlessDesktop::PlaySystemSound(const std::string& /*alias*/) {
-    Beep();
-}
+void HeadlessDesktop::PlaySystemSound(const std::string& /*alias*/) { Beep(); }
 
-MsgAnswer RecordingDesktop::MessageBox(const std::string& caption, const std::string& text,
-                                       MsgIcon icon, MsgButtons buttons, MsgAnswer defaultAnswer) {
+MsgAnswer RecordingDesktop::MessageBox(const std::string& caption, const std::string& text, MsgIcon icon,
+                                       MsgButtons buttons, MsgAnswer defaultAnswer) {
     std::lock_guard lock(mutex_);
     boxes_.push_back(Box{caption, text, icon, buttons});
     return hasAnswer_ ? answer_ : defaultAnswer;
@@ -87,8 +84,6 @@ DesktopServices& Desktop() {
     return installed != nullptr ? *installed : DefaultDesktop();
 }
 
-void SetDesktop(DesktopServices* services) {
-    gInstalled.store(services, std::memory_order_release);
-}
+void SetDesktop(DesktopServices* services) { gInstalled.store(services, std::memory_order_release); }
 
 }  // namespace sincrovia

@@ -23,8 +23,8 @@ class DesktopServices {
 public:
     virtual ~DesktopServices() = default;
     /// Shows a modal box and returns the answer; defaultAnswer is what Enter would choose.
-    virtual MsgAnswer MessageBox(const std::string& caption, const std::string& text, MsgIcon icon,
-                                 MsgButtons buttons, MsgAnswer defaultAnswer) = 0;
+    virtual MsgAnswer MessageBox(const std::string& caption, const std::string& text, MsgIcon icon, MsgButtons buttons,
+                                 MsgAnswer defaultAnswer) = 0;
     /// Sounds the system beep.
     virtual void Beep() = 0;
     /// Plays a system sound by its alias (e.g. "SystemExclamation") without waiting.
@@ -35,8 +35,8 @@ public:
 /// default button; beep and sounds write a BEL to standard error.
 class HeadlessDesktop : public DesktopServices {
 public:
-    MsgAnswer MessageBox(const std::string& caption, const std::string& text, MsgIcon icon,
-                         MsgButtons buttons, MsgAnswer defaultAnswer) override;
+    MsgAnswer MessageBox(const std::string& caption, const std::string& text, MsgIcon icon, MsgButtons buttons,
+                         MsgAnswer defaultAnswer) override;
     void Beep() override;
     void PlaySystemSound(const std::string& alias) override;
 };
@@ -50,8 +50,8 @@ public:
         MsgIcon icon;
         MsgButtons buttons;
     };
-    MsgAnswer MessageBox(const std::string& caption, const std::string& text, MsgIcon icon,
-                         MsgButtons buttons, MsgAnswer defaultAnswer) override;
+    MsgAnswer MessageBox(const std::string& caption, const std::string& text, MsgIcon icon, MsgButtons buttons,
+                         MsgAnswer defaultAnswer) override;
     void Beep() override;
     void PlaySystemSound(const std::string& alias) override;
 

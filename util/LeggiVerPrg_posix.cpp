@@ -26,9 +26,7 @@ constexpr size_t kMaxVersionLength = 64;
 // Bytes read from the file at a time.
 constexpr size_t kChunkSize = size_t{1} << 20;
 
-bool IsVersionChar(char c) {
-    return std::isdigit(static_cast<unsigned char>(c)) != 0 || c == '.';
-}
+bool IsVersionChar(char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0 || c == '.'; }
 
 // Checks the bytes after a prefix: version characters ended by a zero byte. Returns the
 // version, or an empty text when the bytes are not a version record; sets complete to false
@@ -63,8 +61,7 @@ std::string FileVersionOf(const std::string& fileName) {
         size_t pos = 0;
         while ((pos = window.find(prefix, pos)) != std::string::npos) {
             bool complete = true;
-            std::string version =
-                VersionAfterPrefix(std::string_view(window).substr(pos + kPrefixLength), complete);
+            std::string version = VersionAfterPrefix(std::string_view(window).substr(pos + kPrefixLength), complete);
             if (!version.empty()) return version;
             // An unfinished record lies within the carried tail and is judged after the next read.
             if (!complete) break;
@@ -76,12 +73,8 @@ std::string FileVersionOf(const std::string& fileName) {
 }
 
 // The marker is taken from the record itself, so the program file holds it only once.
-std::string_view FileVersionMarker() {
-    return {kVersionRecord, kPrefixLength};
-}
+std::string_view FileVersionMarker() { return {kVersionRecord, kPrefixLength}; }
 
-std::string BuiltFileVersion() {
-    return std::string(kVersionRecord + kPrefixLength);
-}
+std::string BuiltFileVersion() { return std::string(kVersionRecord + kPrefixLength); }
 
 }  // namespace sincrovia

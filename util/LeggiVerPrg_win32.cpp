@@ -37,8 +37,8 @@ std::string FileVersionOf(const std::string& fileName) {
 
     void* found = nullptr;
     UINT length = 0;
-    if (!::VerQueryValueA(info.data(), "\\VarFileInfo\\Translation", &found, &length) ||
-        found == nullptr || length < sizeof(Translation))
+    if (!::VerQueryValueA(info.data(), "\\VarFileInfo\\Translation", &found, &length) || found == nullptr ||
+        length < sizeof(Translation))
         return {};
     Translation first{};
     std::memcpy(&first, found, sizeof first);
@@ -46,8 +46,8 @@ std::string FileVersionOf(const std::string& fileName) {
     // The words are taken unsigned: a language or code page of 0x8000 and above keeps its four
     // digits (a signed reading would widen it to eight and never be found).
     char query[kQueryLength];
-    std::snprintf(query, sizeof query, "\\StringFileInfo\\%04X%04X\\FileVersion",
-                  static_cast<unsigned>(first.language), static_cast<unsigned>(first.codePage));
+    std::snprintf(query, sizeof query, "\\StringFileInfo\\%04X%04X\\FileVersion", static_cast<unsigned>(first.language),
+                  static_cast<unsigned>(first.codePage));
     found = nullptr;
     length = 0;
     if (!::VerQueryValueA(info.data(), query, &found, &length) || found == nullptr) return {};

@@ -139,9 +139,7 @@ void SetMainThread() {
     CallWakeup();
 }
 
-bool IsMainThread() {
-    return State().mainThread.load() == std::this_thread::get_id();
-}
+bool IsMainThread() { return State().mainThread.load() == std::this_thread::get_id(); }
 
 bool RunOnMainThread(const std::function<void()>& fn) {
     HandOver& s = State();

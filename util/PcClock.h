@@ -33,8 +33,8 @@ PcClockStatus ReadPcClockStatus();
 
 /// The wall clock and the monotonic clock read back to back, both in microseconds.
 struct ClockPair {
-    int64_t wallUnixUs = 0;  ///< wall clock, Unix microseconds (UTC)
-    int64_t monotonicUs = 0; ///< monotonic clock, from an arbitrary origin
+    int64_t wallUnixUs = 0;   ///< wall clock, Unix microseconds (UTC)
+    int64_t monotonicUs = 0;  ///< monotonic clock, from an arbitrary origin
 };
 
 /// Reads the two clocks of the platform back to back.
@@ -42,8 +42,8 @@ ClockPair ReadClockPair();
 
 /// A jump of the wall clock against the monotonic clock.
 struct ClockStep {
-    int64_t sizeUs = 0;      ///< how far the wall clock jumped (positive: forward)
-    int64_t atWallUnixUs = 0; ///< wall clock right after the jump, Unix microseconds
+    int64_t sizeUs = 0;        ///< how far the wall clock jumped (positive: forward)
+    int64_t atWallUnixUs = 0;  ///< wall clock right after the jump, Unix microseconds
 };
 
 /// Smallest jump between two looks that counts as a step. A time service slews by at most

@@ -37,8 +37,7 @@ ButtonSet ButtonsOf(MsgButtons buttons) {
     switch (buttons) {
     case MsgButtons::OkCancel: return {MB_OKCANCEL, {MsgAnswer::Ok, MsgAnswer::Cancel}, 2};
     case MsgButtons::YesNo: return {MB_YESNO, {MsgAnswer::Yes, MsgAnswer::No}, 2};
-    case MsgButtons::YesNoCancel:
-        return {MB_YESNOCANCEL, {MsgAnswer::Yes, MsgAnswer::No, MsgAnswer::Cancel}, 3};
+    case MsgButtons::YesNoCancel: return {MB_YESNOCANCEL, {MsgAnswer::Yes, MsgAnswer::No, MsgAnswer::Cancel}, 3};
     case MsgButtons::Ok: break;
     }
     return {MB_OK, {MsgAnswer::Ok}, 1};
@@ -56,11 +55,11 @@ UINT DefaultButtonFlag(const ButtonSet& set, MsgAnswer defaultAnswer) {
 
 class Win32Desktop final : public DesktopServices {
 public:
-    MsgAnswer MessageBox(const std::string& caption, const std::string& text, MsgIcon icon,
-                         MsgButtons buttons, MsgAnswer defaultAnswer) override {
+    MsgAnswer MessageBox(const std::string& caption, const std::string& text, MsgIcon icon, MsgButtons buttons,
+                         MsgAnswer defaultAnswer) override {
         const ButtonSet set = ButtonsOf(buttons);
-        const UINT flags = set.flag | IconFlag(icon) | DefaultButtonFlag(set, defaultAnswer) |
-                           MB_TASKMODAL | MB_SETFOREGROUND;
+        const UINT flags =
+            set.flag | IconFlag(icon) | DefaultButtonFlag(set, defaultAnswer) | MB_TASKMODAL | MB_SETFOREGROUND;
         switch (::MessageBoxA(nullptr, text.c_str(), caption.c_str(), flags)) {
         case IDOK: return MsgAnswer::Ok;
         case IDCANCEL: return MsgAnswer::Cancel;

@@ -96,7 +96,7 @@ struct Program {
     bool anchored = false;  // can only match at the start of the input
     bool skip = false;      // every match begins with a byte of `first`
     CharTable first{};
-    int firstSingle = -1;  // the only byte of `first`, when there is one
+    int firstSingle = -1;                               // the only byte of `first`, when there is one
     std::array<uint8_t, kMaxRequiredBytes> required{};  // bytes every match contains
     int requiredCount = 0;
 };
@@ -303,9 +303,7 @@ public:
     int groupCount = 0;
 
 private:
-    [[noreturn]] static void Fail(int code, size_t position) {
-        throw EngineFault{code, static_cast<int>(position)};
-    }
+    [[noreturn]] static void Fail(int code, size_t position) { throw EngineFault{code, static_cast<int>(position)}; }
 
     bool AtEnd() const { return pos_ >= pat_.size(); }
     char Peek() const { return pat_[pos_]; }
@@ -472,39 +470,24 @@ private:
         size_t at = pos_;
         char c = Peek();
         switch (c) {
-        case '^':
-            ++pos_;
-            return AssertNode(flags_.m ? Op::BolMulti : Op::Bol);
-        case '$':
-            ++pos_;
-            return AssertNode(flags_.m ? Op::EolMulti : Op::Eol);
-        case '.':
-            ++pos_;
-            return NewNode(flags_.s ? NodeKind::Any : NodeKind::AnyNoSep, true);
-        case '[':
-            ++pos_;
-            return ParseSet();
-        case '(':
-            ++pos_;
-            return ParseGroup(at);
+        case '^': ++pos_; return AssertNode(flags_.m ? Op::BolMulti : Op::Bol);
+        case '$': ++pos_; return AssertNode(flags_.m ? Op::EolMulti : Op::Eol);
+        case '.': ++pos_; return NewNode(flags_.s ? NodeKind::Any : NodeKind::AnyNoSep, true);
+        case '[': ++pos_; return ParseSet();
+        case '(': ++pos_; return ParseGroup(at);
         case '*':
         case '+':
-        case '?':
-            Fail(err::kQuantifierFollowsNothing, at);
+        case '?': Fail(err::kQuantifierFollowsNothing, at);
         case '{':
             if (ScanCount(pos_).wellFormed) Fail(err::kQuantifierFollowsNothing, at);
             ++pos_;
             return Literal(c);
-        case '\\':
-            ++pos_;
-            return ParseEscape();
+        case '\\': ++pos_; return ParseEscape();
         case '|':
         case ')':
             // The sequence loop stops on these before asking for an atom.
             Fail(err::kAtomInternalDisaster, at);
-        default:
-            ++pos_;
-            return Literal(c);
+        default: ++pos_; return Literal(c);
         }
     }
 
@@ -556,12 +539,18 @@ private:
 
     static bool* FlagFor(Flags& f, char letter) {
         switch (letter) {
-        case 'i': case 'I': return &f.i;
-        case 'r': case 'R': return &f.r;
-        case 's': case 'S': return &f.s;
-        case 'g': case 'G': return &f.g;
-        case 'm': case 'M': return &f.m;
-        case 'x': case 'X': return &f.x;
+        case 'i':
+        case 'I': return &f.i;
+        case 'r':
+        case 'R': return &f.r;
+        case 's':
+        case 'S': return &f.s;
+        case 'g':
+        case 'G': return &f.g;
+        case 'm':
+        case 'M': return &f.m;
+        case 'x':
+        case 'X': return &f.x;
         default: return nullptr;
         }
     }
@@ -803,40 +792,21 @@ private:
     void Emit(int index) {
         const Node& n = nodes_[index];
         switch (n.kind) {
-        case NodeKind::Empty:
-            return;
-        case NodeKind::Char:
-            EmitChars({index});
-            return;
-        case NodeKind::Set:
-            Add(Op::Set, SetIndex(n));
-            return;
-        case NodeKind::Any:
-            Add(Op::Any);
-            return;
-        case NodeKind::AnyNoSep:
-            Add(Op::AnyNoSep);
-            return;
-        case NodeKind::Assert:
-            Add(n.assertOp);
-            return;
-        case NodeKind::Backref:
-            Add(n.fold ? Op::BackrefFold : Op::Backref, n.group);
-            return;
+        case NodeKind::Empty: return;
+        case NodeKind::Char: EmitChars({index}); return;
+        case NodeKind::Set: Add(Op::Set, SetIndex(n)); return;
+        case NodeKind::Any: Add(Op::Any); return;
+        case NodeKind::AnyNoSep: Add(Op::AnyNoSep); return;
+        case NodeKind::Assert: Add(n.assertOp); return;
+        case NodeKind::Backref: Add(n.fold ? Op::BackrefFold : Op::Backref, n.group); return;
         case NodeKind::Group:
             Add(Op::Open, n.group);
             Emit(n.kids[0]);
             Add(Op::Close, n.group);
             return;
-        case NodeKind::Concat:
-            EmitConcat(n.kids);
-            return;
-        case NodeKind::Alt:
-            EmitAlt(n.kids);
-            return;
-        case NodeKind::Repeat:
-            EmitRepeat(n);
-            return;
+        case NodeKind::Concat: EmitConcat(n.kids); return;
+        case NodeKind::Alt: EmitAlt(n.kids); return;
+        case NodeKind::Repeat: EmitRepeat(n); return;
         }
         throw EngineFault{err::kInternalUrp, 0};
     }
@@ -892,12 +862,8 @@ private:
                 r.op = Op::Set;
                 r.arg = SetIndex(operand);
                 break;
-            case NodeKind::AnyNoSep:
-                r.op = Op::AnyNoSep;
-                break;
-            default:
-                r.op = Op::Any;
-                break;
+            case NodeKind::AnyNoSep: r.op = Op::AnyNoSep; break;
+            default: r.op = Op::Any; break;
             }
             prog_.repeats.push_back(r);
             Add(Op::SimpleRepeat, static_cast<int32_t>(prog_.repeats.size() - 1));
@@ -951,9 +917,7 @@ private:
         const Node& n = nodes_[index];
         switch (n.kind) {
         case NodeKind::Empty:
-        case NodeKind::Assert:
-            nullable = true;
-            return;
+        case NodeKind::Assert: nullable = true; return;
         case NodeKind::Char:
             out[n.ch] = 1;
             if (n.fold) out[prog_.invert[n.ch]] = 1;
@@ -975,9 +939,7 @@ private:
             out.fill(1);
             nullable = true;
             return;
-        case NodeKind::Group:
-            First(n.kids[0], out, nullable);
-            return;
+        case NodeKind::Group: First(n.kids[0], out, nullable); return;
         case NodeKind::Repeat:
             First(n.kids[0], out, nullable);
             nullable = nullable || n.min == 0;
@@ -1007,18 +969,12 @@ private:
     bool Anchored(int index) const {
         const Node& n = nodes_[index];
         switch (n.kind) {
-        case NodeKind::Assert:
-            return n.assertOp == Op::Bol || n.assertOp == Op::InputStart;
-        case NodeKind::Group:
-            return Anchored(n.kids[0]);
-        case NodeKind::Concat:
-            return Anchored(n.kids[0]);
-        case NodeKind::Repeat:
-            return n.min > 0 && Anchored(n.kids[0]);
-        case NodeKind::Alt:
-            return std::all_of(n.kids.begin(), n.kids.end(), [this](int k) { return Anchored(k); });
-        default:
-            return false;
+        case NodeKind::Assert: return n.assertOp == Op::Bol || n.assertOp == Op::InputStart;
+        case NodeKind::Group: return Anchored(n.kids[0]);
+        case NodeKind::Concat: return Anchored(n.kids[0]);
+        case NodeKind::Repeat: return n.min > 0 && Anchored(n.kids[0]);
+        case NodeKind::Alt: return std::all_of(n.kids.begin(), n.kids.end(), [this](int k) { return Anchored(k); });
+        default: return false;
         }
     }
 
@@ -1030,10 +986,8 @@ private:
         case NodeKind::Char:
             if (!n.fold) out[n.ch] = 1;
             return out;
-        case NodeKind::Group:
-            return Required(n.kids[0]);
-        case NodeKind::Repeat:
-            return n.min > 0 ? Required(n.kids[0]) : out;
+        case NodeKind::Group: return Required(n.kids[0]);
+        case NodeKind::Repeat: return n.min > 0 ? Required(n.kids[0]) : out;
         case NodeKind::Concat:
             for (int k : n.kids) AddTable(out, Required(k));
             return out;
@@ -1044,8 +998,7 @@ private:
                 for (int c = 0; c < kByteCount; ++c) out[c] = static_cast<uint8_t>(out[c] & other[c]);
             }
             return out;
-        default:
-            return out;
+        default: return out;
         }
     }
 
@@ -1120,7 +1073,8 @@ public:
                 }
                 break;
             case Op::Str:
-                if (end_ - pos >= in.b && std::memcmp(s_ + pos, p_.literals.data() + in.a, static_cast<size_t>(in.b)) == 0) {
+                if (end_ - pos >= in.b &&
+                    std::memcmp(s_ + pos, p_.literals.data() + in.a, static_cast<size_t>(in.b)) == 0) {
                     pos += in.b;
                     ++pc;
                     continue;
@@ -1204,9 +1158,7 @@ public:
                 Push(kBranch, in.b, pos, 0);
                 pc = in.a;
                 continue;
-            case Op::Jump:
-                pc = in.a;
-                continue;
+            case Op::Jump: pc = in.a; continue;
             case Op::SimpleRepeat:
                 if (StartRepeat(pc, pos)) continue;
                 break;
@@ -1220,9 +1172,7 @@ public:
                 ++pc;
                 continue;
             }
-            case Op::LoopTest:
-                pc = LoopStep(in.a, pos);
-                continue;
+            case Op::LoopTest: pc = LoopStep(in.a, pos); continue;
             case Op::Backref:
             case Op::BackrefFold:
                 if (MatchBackref(in.a, in.op == Op::BackrefFold, pos)) {
@@ -1230,11 +1180,8 @@ public:
                     continue;
                 }
                 break;
-            case Op::Match:
-                matchEnd = pos;
-                return true;
-            default:
-                throw EngineFault{err::kMemoryCorruption, -1};
+            case Op::Match: matchEnd = pos; return true;
+            default: throw EngineFault{err::kMemoryCorruption, -1};
             }
             if (!Backtrack(pc, pos)) return false;
         }
@@ -1320,9 +1267,7 @@ private:
         case Op::AnyNoSep:
             while (p < stop && !IsLineBreakAt(p)) ++p;
             break;
-        default:
-            p = stop;
-            break;
+        default: p = stop; break;
         }
         return p - pos;
     }
@@ -1457,8 +1402,7 @@ private:
                 stack.pop_back();
                 break;
             }
-            default:
-                throw EngineFault{err::kCorruptedPointers, -1};
+            default: throw EngineFault{err::kCorruptedPointers, -1};
             }
             if (--budget_ < 0) throw EngineFault{err::kStepLimitExceeded, -1};
         }

@@ -77,8 +77,8 @@ public:
 #elif SINCROVIA_HAS_CPUID
         int regs[4] = {};
         __cpuidex(regs, static_cast<int>(leaf), 0);
-        r = {static_cast<uint32_t>(regs[0]), static_cast<uint32_t>(regs[1]),
-             static_cast<uint32_t>(regs[2]), static_cast<uint32_t>(regs[3])};
+        r = {static_cast<uint32_t>(regs[0]), static_cast<uint32_t>(regs[1]), static_cast<uint32_t>(regs[2]),
+             static_cast<uint32_t>(regs[3])};
 #else
         (void)leaf;
 #endif
@@ -112,9 +112,7 @@ void AddLine(std::string& report, std::string_view label, std::string_view value
     report += kCpuReportLineBreak;
 }
 
-std::string_view Supported(bool set) {
-    return set ? "Supported" : "Not Supported";
-}
+std::string_view Supported(bool set) { return set ? "Supported" : "Not Supported"; }
 
 }  // namespace
 
@@ -145,22 +143,18 @@ std::string CpuReport(const CpuidSource& source) {
     AddLine(report, "   - Model Number: ", std::string(1, kHex[(eax1 >> kModelShift) & kNibble]));
     AddLine(report, "   - Family Code: ", std::to_string((eax1 >> kFamilyShift) & kNibble));
     AddLine(report, "   - Processor Type: ", std::to_string((eax1 >> kTypeShift) & kNibble));
-    AddLine(report, "   - Extended Model: ",
-            std::to_string((eax1 >> kExtendedModelShift) & kNibble));
-    AddLine(report, "   - Extended Family: ",
-            std::to_string((eax1 >> kExtendedFamilyShift) & kByte));
+    AddLine(report, "   - Extended Model: ", std::to_string((eax1 >> kExtendedModelShift) & kNibble));
+    AddLine(report, "   - Extended Family: ", std::to_string((eax1 >> kExtendedFamilyShift) & kByte));
     AddLine(report, "   - Brand ID: ", std::to_string(ebx1 & kByte));
     AddLine(report, "   - Chunks: ", std::to_string((ebx1 >> kChunksShift) & kByte));
     AddLine(report, "   - Count: ", std::to_string((ebx1 >> kCountShift) & kByte));
     AddLine(report, "   - APIC ID: ", std::to_string(ebx1 >> kApicIdShift));
     AddLine(report, "   - Serial Number ", (edx1 & kBitSerialNumber) != 0 ? "Enabled" : "Disabled");
-    AddLine(report, "   - Serial Number: ",
-            Hex8Grouped(eax1) + "-" + Hex8Grouped(serial.edx) + "-" + Hex8Grouped(serial.ecx));
+    AddLine(report,
+            "   - Serial Number: ", Hex8Grouped(eax1) + "-" + Hex8Grouped(serial.edx) + "-" + Hex8Grouped(serial.ecx));
     AddLine(report, "");
     AddLine(report, "MMX ", Supported((edx1 & kBitMmx) != 0));
-    AddLine(report,
-            (edx1 & kBitFxsave) != 0 ? "FXSAVE & FXRSTOR Instructions "
-                                     : "FXSAVE & FXRSTOR Instructions Not ",
+    AddLine(report, (edx1 & kBitFxsave) != 0 ? "FXSAVE & FXRSTOR Instructions " : "FXSAVE & FXRSTOR Instructions Not ",
             "Supported");
     AddLine(report, "SSE ", Supported((edx1 & kBitSse) != 0));
     AddLine(report, "SSE2 ", Supported((edx1 & kBitSse2) != 0));
@@ -182,27 +176,21 @@ std::string CpuReport(const CpuidSource& source) {
     // Only the one terminating zero goes; other zero bytes and leading blanks stay.
     if (!brand.empty() && brand.back() == '\0') brand.pop_back();
     AddLine(report, "Extended CPUID: ", "Supported");
-    AddLine(report, "   - Largest Function Supported: ",
-            std::to_string(maxExtended - kLeafExtendedMax));
+    AddLine(report, "   - Largest Function Supported: ", std::to_string(maxExtended - kLeafExtendedMax));
     AddLine(report, "Brand String: ");
     AddLine(report, "   - ", brand);
     return report;
 }
 
-std::string CpuReport() {
-    return CpuReport(ProcessorCpuid());
-}
+std::string CpuReport() { return CpuReport(ProcessorCpuid()); }
 
-bool IsDeveloperWorkstation(std::string_view signatureA, std::string_view signatureB,
-                            const CpuidSource& source) {
+bool IsDeveloperWorkstation(std::string_view signatureA, std::string_view signatureB, const CpuidSource& source) {
     // An empty signature would occur in every report: no signature means no workstation.
     if (signatureA.empty() || signatureB.empty() || !source.Available()) return false;
     if (CpuReport(source).find(signatureA) == std::string::npos) return false;
     return CpuReport(source).find(signatureB) != std::string::npos;
 }
 
-bool IsDeveloperWorkstation() {
-    return IsDeveloperWorkstation(kSignatureA, kSignatureB, ProcessorCpuid());
-}
+bool IsDeveloperWorkstation() { return IsDeveloperWorkstation(kSignatureA, kSignatureB, ProcessorCpuid()); }
 
 }  // namespace sincrovia

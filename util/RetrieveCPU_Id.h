@@ -43,7 +43,6 @@ bool IsDeveloperWorkstation();
 /// The test with explicit signatures and source: false when either signature is empty or the
 /// source has no CPUID; otherwise signature A, then signature B (each in a freshly built
 /// report) must occur.
-bool IsDeveloperWorkstation(std::string_view signatureA, std::string_view signatureB,
-                            const CpuidSource& source);
+bool IsDeveloperWorkstation(std::string_view signatureA, std::string_view signatureB, const CpuidSource& source);
 
 }  // namespace sincrovia

@@ -100,8 +100,7 @@ private:
         Conversion conv;
         // An index ("%1:s") sets which argument comes next.
         size_t probe = i;
-        while (probe < pattern_.size() &&
-               std::isdigit(static_cast<unsigned char>(pattern_[probe]))) {
+        while (probe < pattern_.size() && std::isdigit(static_cast<unsigned char>(pattern_[probe]))) {
             ++probe;
         }
         if (probe > i && probe < pattern_.size() && pattern_[probe] == ':') {
@@ -142,16 +141,12 @@ private:
         case 'D':
         case 'U':
         case 'X':
-        case 'P':
-            text = FormatInteger(conv, IntegerArg(convStart, convEnd));
-            break;
+        case 'P': text = FormatInteger(conv, IntegerArg(convStart, convEnd)); break;
         case 'E':
         case 'F':
         case 'G':
         case 'N':
-        case 'M':
-            text = FormatFloat(conv, FloatArg(convStart, convEnd));
-            break;
+        case 'M': text = FormatFloat(conv, FloatArg(convStart, convEnd)); break;
         case 'S': {
             const auto* s = std::get_if<std::string>(&NextArg(convStart, convEnd).value());
             if (s == nullptr) Fail(convStart, convEnd);
@@ -160,8 +155,7 @@ private:
                        : *s;
             break;
         }
-        default:
-            Fail(convStart, convEnd);
+        default: Fail(convStart, convEnd);
         }
         if (text.size() < static_cast<size_t>(conv.width)) {
             const size_t pad = static_cast<size_t>(conv.width) - text.size();
@@ -194,17 +188,13 @@ private:
         case 'D':
             negative = value < 0;
             // Through unsigned arithmetic, so that the most negative value has a magnitude.
-            digits = std::to_string(negative ? 0 - static_cast<uint64_t>(value)
-                                             : static_cast<uint64_t>(value));
+            digits = std::to_string(negative ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value));
             break;
-        case 'U':
-            digits = std::to_string(static_cast<uint64_t>(value));
-            break;
+        case 'U': digits = std::to_string(static_cast<uint64_t>(value)); break;
         default: {  // 'X' and 'P'
             // A negative 32-bit number shows its 32-bit pattern, as an int argument would.
             const bool fits32 = value < 0 && value >= std::numeric_limits<int32_t>::min();
-            const uint64_t bits =
-                fits32 ? static_cast<uint32_t>(value) : static_cast<uint64_t>(value);
+            const uint64_t bits = fits32 ? static_cast<uint32_t>(value) : static_cast<uint64_t>(value);
             static constexpr char kHex[] = "0123456789ABCDEF";
             constexpr unsigned kNibbleBits = 4;
             constexpr uint64_t kNibbleMask = 0xF;
@@ -225,8 +215,7 @@ private:
 
     // Digits and decimal exponent of a value rounded to a number of significant digits:
     // value = 0.d1d2d3... * 10^(exponent + 1), digits without trailing zeros.
-    static void SignificantDigits(double magnitude, int significant, std::string& digits,
-                                  int& exponent) {
+    static void SignificantDigits(double magnitude, int significant, std::string& digits, int& exponent) {
         char buf[64];
         std::snprintf(buf, sizeof buf, "%.*e", significant - 1, magnitude);
         const std::string text = buf;
@@ -278,8 +267,7 @@ private:
         switch (conv.type) {
         case 'E': {
             const int significant =
-                conv.precision < 1 ? kDefaultSignificantDigits
-                                   : std::min(conv.precision, kMaxSignificantDigits);
+                conv.precision < 1 ? kDefaultSignificantDigits : std::min(conv.precision, kMaxSignificantDigits);
             char buf[64];
             std::snprintf(buf, sizeof buf, "%.*E", significant - 1, magnitude);
             std::string text = buf;
@@ -289,8 +277,7 @@ private:
         }
         case 'G': {
             const int significant =
-                conv.precision < 1 ? kDefaultSignificantDigits
-                                   : std::min(conv.precision, kMaxSignificantDigits);
+                conv.precision < 1 ? kDefaultSignificantDigits : std::min(conv.precision, kMaxSignificantDigits);
             if (magnitude == 0.0) return "0";
             std::string digits;
             int exponent = 0;
@@ -302,33 +289,29 @@ private:
                 if (digits.size() > 1) body += kDecimalSeparator + digits.substr(1);
                 body += ExponentText(exponent, false);
             } else if (exponent < 0) {
-                body = "0" + std::string(1, kDecimalSeparator) +
-                       std::string(static_cast<size_t>(-exponent - 1), '0') + digits;
+                body = "0" + std::string(1, kDecimalSeparator) + std::string(static_cast<size_t>(-exponent - 1), '0') +
+                       digits;
             } else {
                 const auto intDigits = static_cast<size_t>(exponent) + 1;
                 if (digits.size() <= intDigits) {
                     body = digits + std::string(intDigits - digits.size(), '0');
                 } else {
-                    body = digits.substr(0, intDigits) + kDecimalSeparator +
-                           digits.substr(intDigits);
+                    body = digits.substr(0, intDigits) + kDecimalSeparator + digits.substr(intDigits);
                 }
             }
             break;
         }
         case 'F':
-            body = Fixed(magnitude, conv.precision < 0 ? kDefaultDecimals
-                                                       : std::min(conv.precision, kMaxDecimals));
+            body = Fixed(magnitude, conv.precision < 0 ? kDefaultDecimals : std::min(conv.precision, kMaxDecimals));
             break;
         case 'N':
-            body = Grouped(Fixed(magnitude, conv.precision < 0
-                                                ? kDefaultDecimals
-                                                : std::min(conv.precision, kMaxDecimals)));
+            body = Grouped(
+                Fixed(magnitude, conv.precision < 0 ? kDefaultDecimals : std::min(conv.precision, kMaxDecimals)));
             break;
         default:  // 'M'
             body = kCurrencySymbol +
-                   Grouped(Fixed(magnitude, conv.precision < 0
-                                                ? kDefaultDecimals
-                                                : std::min(conv.precision, kMaxDecimals)));
+                   Grouped(Fixed(magnitude,
+                                 conv.precision < 0 ? kDefaultDecimals : std::min(conv.precision, kMaxDecimals)));
             break;
         }
         // A value that rounds to zero is written without a sign.

@@ -27,8 +27,8 @@
 
 namespace {
 
-using sincrovia::bench::Quantile;
 using sincrovia::bench::PrintRow;
+using sincrovia::bench::Quantile;
 
 namespace fs = std::filesystem;
 
@@ -101,9 +101,9 @@ int main(int argc, char** argv) {
 
     // The season ends today, so the tab opens on a day full of rounds.
     int64_t todayFrom = 0, todayTo = 0;
-    const int64_t nowUs = std::chrono::duration_cast<std::chrono::microseconds>(
-                              std::chrono::system_clock::now().time_since_epoch())
-                              .count();
+    const int64_t nowUs =
+        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::system_clock::now().time_since_epoch())
+            .count();
     sincrovia::history::LocalDayBounds(sincrovia::history::LocalDayOf(nowUs), todayFrom, todayTo);
     std::setvbuf(stdout, nullptr, _IOLBF, 0);  // each figure shows as soon as it is measured
     std::vector<double> storeMs;
@@ -130,8 +130,8 @@ int main(int argc, char** argv) {
     const double rounds = static_cast<double>(kDays) * kRoundsPerDay;
     const double kibPer1000 = static_cast<double>(fs::file_size(path)) / kBytesPerKiB / (rounds / 1000.0);
     char reference[160];
-    std::snprintf(reference, sizeof reference, "%zu rounds of %d readings into a growing store, WAL, one transaction each",
-                  storeMs.size(), kSlots);
+    std::snprintf(reference, sizeof reference,
+                  "%zu rounds of %d readings into a growing store, WAL, one transaction each", storeMs.size(), kSlots);
     PrintRow("history: store one round of four readings", "ms", Quantile(storeMs, 0.5), Quantile(storeMs, 0.99),
              reference, "p99 < 2 ms", kStoreTargetMs);
 
@@ -146,8 +146,8 @@ int main(int argc, char** argv) {
     }
     std::snprintf(reference, sizeof reference, "%d openings; on an empty store: median %.1f ms", kTabOpenings,
                   Quantile(emptyMs, 0.5));
-    PrintRow("history: open the History tab on 100,000 rounds", "ms", Quantile(seasonMs, 0.5),
-             Quantile(seasonMs, 0.99), reference, "p99 < 300 ms", kOpenTargetMs);
+    PrintRow("history: open the History tab on 100,000 rounds", "ms", Quantile(seasonMs, 0.5), Quantile(seasonMs, 0.99),
+             reference, "p99 < 300 ms", kOpenTargetMs);
 
     std::snprintf(reference, sizeof reference, "%.1f MiB for 100,000 rounds of four readings",
                   static_cast<double>(fs::file_size(path)) / kBytesPerKiB / kBytesPerKiB);

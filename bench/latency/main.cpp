@@ -38,13 +38,13 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int kDefaultRecords = 1000;
 constexpr char kPortName[] = "benchlat";
-constexpr uint32_t kCharTimeUs = 190;     // the link's receive character time
-constexpr double kExtraDelayMs = 4.0;     // the link's receive extra delay
-constexpr double kSlackMs = 1.0;          // allowed above the rule's limit at p99
+constexpr uint32_t kCharTimeUs = 190;  // the link's receive character time
+constexpr double kExtraDelayMs = 4.0;  // the link's receive extra delay
+constexpr double kSlackMs = 1.0;       // allowed above the rule's limit at p99
 constexpr double kUsPerMs = 1000.0;
-constexpr int kMinGapMs = 15;             // pause between records, varied over kGapSpreadMs
+constexpr int kMinGapMs = 15;  // pause between records, varied over kGapSpreadMs
 constexpr int kGapSpreadMs = 61;
-constexpr int kGapStride = 17;            // steps through the spread in a scattered order
+constexpr int kGapStride = 17;  // steps through the spread in a scattered order
 constexpr auto kDeliveryTimeout = std::chrono::seconds(2);
 constexpr auto kServeSlice = std::chrono::milliseconds(50);
 constexpr auto kSettle = std::chrono::milliseconds(300);
@@ -136,8 +136,10 @@ int main(int argc, char** argv) {
                 return Fail("short write to the pseudo-terminal");
             const auto written = Clock::now();
             if (!ServeUntilDelivered(before + 1)) return Fail("a record was not delivered");
-            latencyMs.push_back(static_cast<double>(std::chrono::duration_cast<std::chrono::microseconds>(
-                                                        g_deliveredAt - written).count()) / kUsPerMs);
+            latencyMs.push_back(
+                static_cast<double>(
+                    std::chrono::duration_cast<std::chrono::microseconds>(g_deliveredAt - written).count()) /
+                kUsPerMs);
             if (g_delivered != before + 1) return Fail("one record gave more than one text");
             ServeFor(std::chrono::milliseconds(kMinGapMs + (i * kGapStride) % kGapSpreadMs));
         }

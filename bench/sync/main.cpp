@@ -41,8 +41,8 @@
 
 namespace {
 
-using sincrovia::bench::Quantile;
 using sincrovia::bench::PrintRow;
+using sincrovia::bench::Quantile;
 
 using sincrovia::sim::ArrivalEntry;
 
@@ -155,8 +155,8 @@ int main(int argc, char* argv[]) {
         if (std::string(argv[i]) == "--runs") runs = std::max(1, std::atoi(argv[i + 1]));
 
     // Ports, settings and the links' configuration in folders of our own.
-    const std::filesystem::path base = std::filesystem::temp_directory_path() /
-                                       ("sincrovia-bench-sync-" + std::to_string(::getpid()));
+    const std::filesystem::path base =
+        std::filesystem::temp_directory_path() / ("sincrovia-bench-sync-" + std::to_string(::getpid()));
     std::filesystem::create_directories(base / "run");
     std::filesystem::create_directories(base / "prog");
     setenv("XDG_RUNTIME_DIR", (base / "run").c_str(), 1);
@@ -173,7 +173,8 @@ int main(int argc, char* argv[]) {
     {
         sincrovia::sim::Simulator sim;
         std::string error;
-        const std::pair<const char*, int64_t> decoders[] = {{"PITIN", 1700}, {"PITOUT", -800}, {"START", 300}, {"T1", 40}};
+        const std::pair<const char*, int64_t> decoders[] = {
+            {"PITIN", 1700}, {"PITOUT", -800}, {"START", 300}, {"T1", 40}};
         for (const auto& [name, offset] : decoders) {
             sincrovia::sim::DecoderConfig c;
             c.name = name;
@@ -220,7 +221,8 @@ int main(int argc, char* argv[]) {
             for (int slot = 1; slot <= 4; ++slot) {
                 auto* list = window.PortList(slot);
                 window.RefillPortList(list);
-                list->setCurrentIndex(list->findText(QString::fromStdString(sim.PortName(static_cast<std::size_t>(slot - 1)))));
+                list->setCurrentIndex(
+                    list->findText(QString::fromStdString(sim.PortName(static_cast<std::size_t>(slot - 1)))));
             }
             const auto idle = [&] { return !window.ThreadedTimer1.Enabled() && !window.FBusy; };
             window.UpdateActions();
@@ -271,8 +273,10 @@ int main(int argc, char* argv[]) {
                     const bool componentFirst = i % 2 == 0;
                     const auto component = [&] { link->WriteFrame(frame); };
                     const auto plain = [&] { return ::write(fd, frame.data(), frame.size()) >= 0; };
-                    if (componentFirst) component();
-                    else if (!plain()) break;
+                    if (componentFirst)
+                        component();
+                    else if (!plain())
+                        break;
                     const int64_t t0 = SteadyUs();
                     if (componentFirst) {
                         if (!plain()) break;
@@ -281,15 +285,16 @@ int main(int argc, char* argv[]) {
                         component();
                         componentUs.push_back(static_cast<double>(SteadyUs() - t0));
                     }
-                    PumpUntil(window, [] { return false; }, 2);
+                    PumpUntil(
+                        window, [] { return false; }, 2);
                 }
                 if (fd >= 0) ::close(fd);
             }
             window.CloseAllLinks();
-            };
-            series(true);
-            const std::size_t alignedFrames = sim.Arrivals().size();
-            if (status == 0) series(false);
+        };
+        series(true);
+        const std::size_t alignedFrames = sim.Arrivals().size();
+        if (status == 0) series(false);
 
         const auto all = sim.Arrivals();
         const std::vector<ArrivalEntry> arrivals(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(alignedFrames));
@@ -301,11 +306,11 @@ int main(int argc, char* argv[]) {
             return offsets;
         };
         const std::vector<double> offsets = offsetsOf(arrivals.begin(), arrivals.end());
-        const std::vector<double> unaligned = offsetsOf(all.begin() + static_cast<std::ptrdiff_t>(alignedFrames), all.end());
+        const std::vector<double> unaligned =
+            offsetsOf(all.begin() + static_cast<std::ptrdiff_t>(alignedFrames), all.end());
         const std::vector<double> delivery = PtyDeliveryMs();
         char line[200];
-        std::snprintf(line, sizeof line,
-                      "a bare pty's own delivery in the same run: median %.3f ms, p99 %.3f ms",
+        std::snprintf(line, sizeof line, "a bare pty's own delivery in the same run: median %.3f ms, p99 %.3f ms",
                       Quantile(delivery, 0.5), Quantile(delivery, 0.99));
         char reference[400];
         std::snprintf(reference, sizeof reference,
@@ -334,7 +339,8 @@ int main(int argc, char* argv[]) {
             std::size_t k = 0;
             for (const auto& round : readRounds) {
                 const sincrovia::RoundReading& r = round.readings[d];
-                if (r.status != sincrovia::ReadingStatus::Ok || !r.offsetUs || k >= taken.size() || k >= answered.size())
+                if (r.status != sincrovia::ReadingStatus::Ok || !r.offsetUs || k >= taken.size() ||
+                    k >= answered.size())
                     continue;
                 const int64_t simRoundTrip = answered[k] - (taken[k] - requestLineUs);
                 const int64_t trueOffset = trueOffsets[taken[k]];
@@ -348,7 +354,8 @@ int main(int argc, char* argv[]) {
             }
         }
         char timed[300];
-        std::snprintf(timed, sizeof timed, "%zu readings against the simulator's request and reply log; %s, twice in a round trip",
+        std::snprintf(timed, sizeof timed,
+                      "%zu readings against the simulator's request and reply log; %s, twice in a round trip",
                       roundTripErrorMs.size(), line);
         PrintRow("round trip reported by the program, error", roundTripErrorMs, "ms", timed, "p99 <= 0.5 ms",
                  kTimingTargetMs);
@@ -361,8 +368,8 @@ int main(int argc, char* argv[]) {
                  kWithinBound);
         std::vector<double> writeMs;
         for (const double us : writeUs) writeMs.push_back(us / kUsPerMs);
-        PrintRow("sync four-port write duration in the program", writeMs, "ms", "clock read to last write returned",
-                 "", 0);
+        PrintRow("sync four-port write duration in the program", writeMs, "ms", "clock read to last write returned", "",
+                 0);
         char plain[120];
         std::snprintf(plain, sizeof plain, "plain write(2) on the same port: median %.1f us, p99 %.1f us",
                       Quantile(plainUs, 0.5), Quantile(plainUs, 0.99));

@@ -32,7 +32,6 @@ private:
     std::unique_ptr<QApplication> app_;
 };
 
-inline ::testing::Environment* const kQtAppEnvironment =
-    ::testing::AddGlobalTestEnvironment(new QtAppEnvironment);
+inline ::testing::Environment* const kQtAppEnvironment = ::testing::AddGlobalTestEnvironment(new QtAppEnvironment);
 
 }  // namespace sincrovia::testing_support

@@ -197,9 +197,10 @@ TEST_F(WindowFixture, DeliveredTexts) {
         {"transponder 1006 logged and not shown", RxOnCom3, 3, true, "0001006-26-12-08-03-52-33-123", "", "", false,
          true, "Only Transponder with Id Not greater than '1005' are Valid! IdTransponder Received: 1006", nullptr},
         {"month 13: box, the slot shows a bad reply, not a date", RxOnCom4, 4, true, "0000002-17-13-13-17-45-00-214",
-         "", BadReplyText, false, false, "Decoder T1 (): reply did not decode", "Error in Decod data RX from Decoder: "},
-        {"transponder no number: the program's handler", RxOnCom1, 1, true, "ABC-17-08-13-17-45-00-214", "", "",
-         false, false, "Rx On Com 1: ABC", "'ABC' is not a valid integer value"},
+         "", BadReplyText, false, false, "Decoder T1 (): reply did not decode",
+         "Error in Decod data RX from Decoder: "},
+        {"transponder no number: the program's handler", RxOnCom1, 1, true, "ABC-17-08-13-17-45-00-214", "", "", false,
+         false, "Rx On Com 1: ABC", "'ABC' is not a valid integer value"},
         {"passage no round awaits: logged as late, counted nowhere", RxOnCom2, 2, false,
          "0000002-26-12-08-03-52-33-123", "", "", false, false,
          "Decoder PIT OUT (): late reply, not counted in any verdict: 03h 52m 33s 123ms", nullptr},
@@ -307,8 +308,8 @@ TEST_F(WindowFixture, UnlockGesture) {
         bool toggles;
     } cases[] = {
         {"right button with Shift+Ctrl", QEvent::MouseButtonPress, Qt::RightButton, Qt::RightButton, shiftCtrl, true},
-        {"Shift+Ctrl+Alt", QEvent::MouseButtonPress, Qt::RightButton, Qt::RightButton,
-         shiftCtrl | Qt::AltModifier, false},
+        {"Shift+Ctrl+Alt", QEvent::MouseButtonPress, Qt::RightButton, Qt::RightButton, shiftCtrl | Qt::AltModifier,
+         false},
         {"left button", QEvent::MouseButtonPress, Qt::LeftButton, Qt::LeftButton, shiftCtrl, false},
         {"Shift only", QEvent::MouseButtonPress, Qt::RightButton, Qt::RightButton, Qt::ShiftModifier, false},
         {"another button held too", QEvent::MouseButtonPress, Qt::RightButton, Qt::RightButton | Qt::LeftButton,
@@ -339,7 +340,8 @@ TEST_F(WindowFixture, StepEngineEndings) {
         const char* status;  // afterwards
         QColor lamp;         // afterwards (grey: untouched)
     } cases[] = {
-        {"read step with every port closed aborts and judges", ProcedureStep::ReadAfterWrite, AbortedByUserText, ColorRed},
+        {"read step with every port closed aborts and judges", ProcedureStep::ReadAfterWrite, AbortedByUserText,
+         ColorRed},
         {"firmware step with every port closed aborts", ProcedureStep::ReadFirmware, AbortedByUserText, ColorRed},
         {"second single-write step aborts", ProcedureStep::ReadAfterSingle, AbortedByUserText, ColorRed},
         {"final quiet step finishes without judging", ProcedureStep::FinishQuiet, "", ColorGrey},

@@ -49,7 +49,8 @@ protected:
     static void RunLoopUntil(const std::atomic<bool>& done) {
         QElapsedTimer elapsed;
         elapsed.start();
-        while (!done && elapsed.elapsed() < kBoundMs) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        while (!done && elapsed.elapsed() < kBoundMs)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
     }
     static constexpr int kBoundMs = 20000;
 };

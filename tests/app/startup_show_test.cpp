@@ -142,8 +142,8 @@ TEST_F(Startup, OnlyTheWarningParameterSelectsTheWarning) {
         size_t boxes;
     };
     const Case cases[] = {
-        {"100 selects the warning", 100, 1},  {"zero", 0, 0},       {"just below", 99, 0},
-        {"just above", 101, 0},               {"the message id itself", 0x8000, 0}, {"negative", -100, 0},
+        {"100 selects the warning", 100, 1},  {"zero", 0, 0},        {"just below", 99, 0}, {"just above", 101, 0},
+        {"the message id itself", 0x8000, 0}, {"negative", -100, 0},
     };
     TSincrovia window;
     for (const Case& c : cases) {

@@ -218,8 +218,7 @@ TEST_F(WindowActions, LampReportsButtonsModifiersAndDoubleClicks) {
         {"left plain", QEvent::MouseButtonPress, Qt::LeftButton, Qt::NoModifier, false},
         {"right with alt too", QEvent::MouseButtonPress, Qt::RightButton,
          Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier, false},
-        {"double click", QEvent::MouseButtonDblClick, Qt::RightButton, Qt::ShiftModifier | Qt::ControlModifier,
-         true},
+        {"double click", QEvent::MouseButtonDblClick, Qt::RightButton, Qt::ShiftModifier | Qt::ControlModifier, true},
     };
     for (const Press& p : presses) {
         SCOPED_TRACE(p.legend);

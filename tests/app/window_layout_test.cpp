@@ -24,8 +24,8 @@ namespace {
 struct ControlCase {
     const char* legend;
     std::string name;
-    QRect geometry;    // relative to the page
-    QString caption;   // text shown at creation (label/static text/button/edit/current item)
+    QRect geometry;   // relative to the page
+    QString caption;  // text shown at creation (label/static text/button/edit/current item)
 };
 
 QString CaptionOf(QWidget* w) {
@@ -53,7 +53,9 @@ std::vector<ControlCase> SlotCases() {
         cases.push_back({"port list", "CmbCOMPort_" + d, {e.left, 25, 104, 24}, ""});
         cases.push_back({"clear button", "BtClrCOM_" + d, {e.clear, 20, 58, 30}, "Clear Com"});
         cases.push_back({"firmware label", "StTxtFrmwrVer_" + d, {e.left, 58, 168, 20}, "Firmware V: --.-"});
-        cases.push_back({"set-time button", "BotWriteDateAndTimeCom" + d, {e.left, 88, 118, 37},
+        cases.push_back({"set-time button",
+                         "BotWriteDateAndTimeCom" + d,
+                         {e.left, 88, 118, 37},
                          QString("Set Time ") + QString::number(n)});
         cases.push_back({"offset box", "StTxtSecOffset_" + d, {e.offset, 100, 29, 24}, "0"});
         cases.push_back({"offset up-down", e.upDownName, {e.upDown, 100, 15, 24}, ""});
@@ -116,16 +118,11 @@ TEST_F(WindowLayout, CaptionsStandWhereTheLayoutPutsThem) {
     };
     const QColor navy(0, 0, 128), maroon(128, 0, 0);
     const Caption captions[] = {
-        {"Decoder PIT IN", 17, 9, maroon, true},
-        {"Decoder PIT OUT", 200, 9, maroon, true},
-        {"Decoder START", 383, 9, maroon, true},
-        {"Decoder T1", 566, 9, maroon, true},
-        {"PC Time Freeze on read", 8, 247, navy, true},
-        {"Medium Time Decoder", 8, 298, navy, true},
-        {"DIFF. between Decoder", 200, 245, maroon, true},
-        {"DIFF between PC and Decoder", 200, 297, maroon, true},
-        {"PC Clock Time", 848, 254, navy, false},
-        {"Error synch Threshold in mSec", 24, 362, navy, false},
+        {"Decoder PIT IN", 17, 9, maroon, true},           {"Decoder PIT OUT", 200, 9, maroon, true},
+        {"Decoder START", 383, 9, maroon, true},           {"Decoder T1", 566, 9, maroon, true},
+        {"PC Time Freeze on read", 8, 247, navy, true},    {"Medium Time Decoder", 8, 298, navy, true},
+        {"DIFF. between Decoder", 200, 245, maroon, true}, {"DIFF between PC and Decoder", 200, 297, maroon, true},
+        {"PC Clock Time", 848, 254, navy, false},          {"Error synch Threshold in mSec", 24, 362, navy, false},
     };
     TSincrovia window;
     const auto labels = window.PageControlPanel->findChildren<QLabel*>();
@@ -160,13 +157,20 @@ TEST_F(WindowLayout, StylesOfTheBoxesAndButtons) {
     };
     const QColor navy(0, 0, 128), white(255, 255, 255), black(0, 0, 0);
     const Style styles[] = {
-        {"StTxtFrmwrVer_1", 13, false, white},  {"StTxtSecOffset_2", 16, false, black},
-        {"EdtDate_3", 16, false, black},        {"EdtTime_4", 16, false, black},
-        {"EdtPcTimeOnRead", 16, true, black},   {"EdtMediaTimeDecoder", 16, true, black},
-        {"EdtDeltaTimeAllDecoder", 19, true, white}, {"EdtDeltaTimePcDecoder", 19, true, white},
-        {"SpButComOpen", 24, false, navy},      {"SpBtWriteDtAndTm", 24, false, navy},
-        {"BtResetTimer", 21, false, navy},      {"BtSendCmd55", 21, false, navy},
-        {"ChkBoxResetTimerKivoAfter", 16, false, navy}, {"BotCalcdelta", 11, false, navy},
+        {"StTxtFrmwrVer_1", 13, false, white},
+        {"StTxtSecOffset_2", 16, false, black},
+        {"EdtDate_3", 16, false, black},
+        {"EdtTime_4", 16, false, black},
+        {"EdtPcTimeOnRead", 16, true, black},
+        {"EdtMediaTimeDecoder", 16, true, black},
+        {"EdtDeltaTimeAllDecoder", 19, true, white},
+        {"EdtDeltaTimePcDecoder", 19, true, white},
+        {"SpButComOpen", 24, false, navy},
+        {"SpBtWriteDtAndTm", 24, false, navy},
+        {"BtResetTimer", 21, false, navy},
+        {"BtSendCmd55", 21, false, navy},
+        {"ChkBoxResetTimerKivoAfter", 16, false, navy},
+        {"BotCalcdelta", 11, false, navy},
         {"LblSyncResult", 24, false, black},
     };
     TSincrovia window;
@@ -194,7 +198,8 @@ TEST_F(WindowLayout, StaticTextsAreExactlyTheValueBoxesWithTheirBackgrounds) {
         expected["EdtDate_" + d] = QColor(255, 255, 255);
         expected["EdtTime_" + d] = QColor(255, 255, 255);
     }
-    for (const char* name : {"EdtPcTimeOnRead", "EdtMediaTimeDecoder", "EdtDeltaTimeAllDecoder", "EdtDeltaTimePcDecoder"})
+    for (const char* name :
+         {"EdtPcTimeOnRead", "EdtMediaTimeDecoder", "EdtDeltaTimeAllDecoder", "EdtDeltaTimePcDecoder"})
         expected[name] = QColor(192, 220, 192);
     std::map<QString, QColor> actual;
     for (TStaticText* t : window.findChildren<TStaticText*>()) actual[t->objectName()] = t->Color();

@@ -35,8 +35,7 @@ void Scan(std::string& buffer, char type, size_t length, Advance advance, OnReco
         }
         const size_t start = found + 1;  // 1-based position of the 0x00 byte
         const size_t last = start + length - 1;
-        const bool complete =
-            last <= buffer.size() && buffer[last - 2] == '\r' && buffer[last - 1] == '\n';
+        const bool complete = last <= buffer.size() && buffer[last - 2] == '\r' && buffer[last - 1] == '\n';
         if (!complete) {
             from = advance == Advance::OneByte ? from + 1 : start + 1;
             continue;

@@ -13,9 +13,15 @@ void PutBigEndian(std::string& out, uint32_t value, int bytes) {
 }  // namespace
 
 std::string PassageRecord(const PassageFields& f) {
-    std::string r{'\0', f.type, static_cast<char>(f.reader), static_cast<char>(f.year),
-                  static_cast<char>(f.month), static_cast<char>(f.day), static_cast<char>(f.hours),
-                  static_cast<char>(f.minutes), static_cast<char>(f.seconds)};
+    std::string r{'\0',
+                  f.type,
+                  static_cast<char>(f.reader),
+                  static_cast<char>(f.year),
+                  static_cast<char>(f.month),
+                  static_cast<char>(f.day),
+                  static_cast<char>(f.hours),
+                  static_cast<char>(f.minutes),
+                  static_cast<char>(f.seconds)};
     PutBigEndian(r, f.number, 4);
     PutBigEndian(r, f.transponder, 4);
     PutBigEndian(r, f.milliseconds, 4);
@@ -33,11 +39,18 @@ std::string Record(char type, size_t length, const std::string& body) {
     return r + "\r\n";
 }
 
-std::string DateTimeRecord(uint8_t year, uint8_t month, uint8_t day, uint8_t hours,
-                           uint8_t minutes, uint8_t seconds, uint32_t milliseconds) {
-    std::string r{'\0', '\x85', '\x01', static_cast<char>(year), static_cast<char>(month),
-                  static_cast<char>(day), '\x00', static_cast<char>(hours),
-                  static_cast<char>(minutes), static_cast<char>(seconds)};
+std::string DateTimeRecord(uint8_t year, uint8_t month, uint8_t day, uint8_t hours, uint8_t minutes, uint8_t seconds,
+                           uint32_t milliseconds) {
+    std::string r{'\0',
+                  '\x85',
+                  '\x01',
+                  static_cast<char>(year),
+                  static_cast<char>(month),
+                  static_cast<char>(day),
+                  '\x00',
+                  static_cast<char>(hours),
+                  static_cast<char>(minutes),
+                  static_cast<char>(seconds)};
     PutBigEndian(r, milliseconds, 4);
     r += "\x11\x22\x33\x44\r\n";
     return r;
@@ -46,8 +59,9 @@ std::string DateTimeRecord(uint8_t year, uint8_t month, uint8_t day, uint8_t hou
 std::vector<PlainCut> PlainCutRecords(std::string& buffer, char type, size_t length) {
     std::vector<PlainCut> cuts;
     // The record is handed over once removed: the buffer then holds what is left.
-    literal::Scan(buffer, type, length, literal::Advance::OneByte,
-                  [&](const std::string& record) { cuts.push_back({record, buffer}); });
+    literal::Scan(buffer, type, length, literal::Advance::OneByte, [&](const std::string& record) {
+        cuts.push_back({record, buffer});
+    });
     return cuts;
 }
 

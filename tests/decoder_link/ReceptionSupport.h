@@ -27,8 +27,8 @@ std::string PassageRecord(const PassageFields& f);
 std::string Record(char type, size_t length, const std::string& body = {});
 
 /// A 20-byte date/time record.
-std::string DateTimeRecord(uint8_t year, uint8_t month, uint8_t day, uint8_t hours,
-                           uint8_t minutes, uint8_t seconds, uint32_t milliseconds);
+std::string DateTimeRecord(uint8_t year, uint8_t month, uint8_t day, uint8_t hours, uint8_t minutes, uint8_t seconds,
+                           uint32_t milliseconds);
 
 /// One record cut by the plain rescan and the buffer left after its removal.
 struct PlainCut {

@@ -225,7 +225,8 @@ TEST_P(CaptureReplay, ThroughAPseudoTerminalIntoTheLink) {
 /// The test name of a capture: its name in letters, digits and '_'.
 std::string CaptureTestName(const ::testing::TestParamInfo<std::string>& capture) {
     std::string name = capture.param;
-    std::replace_if(name.begin(), name.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)) == 0; }, '_');
+    std::replace_if(
+        name.begin(), name.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)) == 0; }, '_');
     return name;
 }
 

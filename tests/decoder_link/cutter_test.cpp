@@ -15,8 +15,8 @@ using testing::Record;
 
 // Every (type, length) pair that a scan uses under any protocol setting.
 const std::vector<std::pair<char, size_t>> kAllScans = {
-    {'P', 32}, {'T', 32}, {'\x14', 32}, {'\x81', 45}, {'\x81', 47}, {'Q', 27}, {'\x15', 27},
-    {'\x87', 10}, {'\x85', 20}, {'S', 13}, {'\x17', 13}, {'S', 10}, {'\x17', 10}};
+    {'P', 32},    {'T', 32},    {'\x14', 32}, {'\x81', 45}, {'\x81', 47}, {'Q', 27},   {'\x15', 27},
+    {'\x87', 10}, {'\x85', 20}, {'S', 13},    {'\x17', 13}, {'S', 10},    {'\x17', 10}};
 
 struct Cut {
     std::string record, remaining;
@@ -26,7 +26,10 @@ struct Cut {
 std::vector<Cut> OurCuts(std::string& buffer, char type, size_t length) {
     std::vector<Cut> cuts;
     CutRecords(
-        buffer, type, length, [&](const ByteString& r) { cuts.push_back({r, {}}); },
+        buffer, type, length,
+        [&](const ByteString& r) {
+            cuts.push_back({r, {}});
+        },
         [&](const ByteString& rest) { cuts.back().remaining = rest; });
     return cuts;
 }
@@ -59,8 +62,7 @@ TEST(RecordCutter, CraftedBuffersMatchThePlainRescan) {
         {"two passages back to back", passage + passage},
         {"marker whose record lacks CR LF, then a good one", nul + "P" + std::string(40, 'a') + passage},
         {"record missing its last byte", passage.substr(0, 31)},
-        {"0x00 before a cut record joins the byte behind it",
-         nul + result + "\x85" + Record('\x85', 20).substr(2)},
+        {"0x00 before a cut record joins the byte behind it", nul + result + "\x85" + Record('\x85', 20).substr(2)},
         {"same-type join: a result closes up behind a cut result", nul + result + result.substr(1)},
         {"same-type join of passages behind garbage", "ab" + nul + passage + passage.substr(1) + "cd"},
         {"chain of joins", nul + nul + result + result + "\x85" + Record('\x85', 20).substr(2)},
@@ -89,7 +91,7 @@ std::string RandomBuffer(std::mt19937& rng, size_t maxLength) {
                                        : static_cast<char>(pick(rng) + 'A');
             }
             std::string r = Record(type, len, body);
-            if (p < 2) r.pop_back();  // a record cut short
+            if (p < 2) r.pop_back();                                 // a record cut short
             if (p >= 6) r = std::string(1, '\0') + r + r.substr(1);  // closes up once r is cut
             out += r;
         } else if (p < 55) {

@@ -29,7 +29,8 @@ TEST(Frames, CommandFramesByteForByte) {
         {"reset timer, halved checksum", DecoderCommand::ResetTimer, "1", true, "00 07 01 00 00 00 04 0D 0A"},
         {"reset timer, full checksum", DecoderCommand::ResetTimer, "1", false, "00 07 01 00 00 00 08 0D 0A"},
         {"firmware request", DecoderCommand::FirmwareRequest, "1", true, "00 01 01 00 00 00 01 0D 0A"},
-        {"manual lap: odd sum 53 loses its last bit", DecoderCommand::ManualLap, "1", true, "00 34 01 00 00 00 1A 0D 0A"},
+        {"manual lap: odd sum 53 loses its last bit", DecoderCommand::ManualLap, "1", true,
+         "00 34 01 00 00 00 1A 0D 0A"},
         {"manual lap, reader 2: sum 54", DecoderCommand::ManualLap, "2", true, "00 34 02 00 00 00 1B 0D 0A"},
         {"reset GPS", DecoderCommand::ResetGps, "1", true, "00 37 01 00 00 00 1C 0D 0A"},
         {"reader 250, halved: 257 / 2", DecoderCommand::ResetTimer, "250", true, "00 07 FA 00 00 00 80 0D 0A"},
@@ -94,10 +95,11 @@ TEST(Frames, LogLines) {
 }
 
 TEST(Frames, EveryLogLineStartsWithItsLabel) {
-    const std::pair<DecoderCommand, std::string> labels[] = {
-        {DecoderCommand::FirmwareRequest, "Cmd_01_FrmWr_Ver "}, {DecoderCommand::SetDateTime, "Cmd_03_Set_DateTm"},
-        {DecoderCommand::ResetTimer, "Cmd_07_Rst_Timer "},      {DecoderCommand::ManualLap, "Cmd_52_Manual_Lap"},
-        {DecoderCommand::ResetGps, "Cmd_55_Reset_GPS "}};
+    const std::pair<DecoderCommand, std::string> labels[] = {{DecoderCommand::FirmwareRequest, "Cmd_01_FrmWr_Ver "},
+                                                             {DecoderCommand::SetDateTime, "Cmd_03_Set_DateTm"},
+                                                             {DecoderCommand::ResetTimer, "Cmd_07_Rst_Timer "},
+                                                             {DecoderCommand::ManualLap, "Cmd_52_Manual_Lap"},
+                                                             {DecoderCommand::ResetGps, "Cmd_55_Reset_GPS "}};
     for (const auto& [command, label] : labels) {
         EXPECT_EQ(BuildCommandFrame(command, LinkSettings{}, 0).logLine.substr(0, 19), label + ": ") << label;
     }

@@ -35,12 +35,17 @@ TEST(ConsoleSend, CommandsOnALivePort) {
         const char* errContains;
     };
     const std::vector<Case> cases = {
-        {"firmware reply printed", {"firmware", "--listen", "600"}, "teKAN - teVO Ver: 6.33.1",
+        {"firmware reply printed",
+         {"firmware", "--listen", "600"},
+         "teKAN - teVO Ver: 6.33.1",
          "(*) Cmd_01_FrmWr_Ver : Sending time "},
-        {"manual lap answered with a passage of transponder 3", {"manual-lap", "--listen=600"},
-         "0000003-", "(*) Cmd_52_Manual_Lap: Sending time "},
+        {"manual lap answered with a passage of transponder 3",
+         {"manual-lap", "--listen=600"},
+         "0000003-",
+         "(*) Cmd_52_Manual_Lap: Sending time "},
         {"set date-time with a given time",
-         {"set-datetime", "--when", "2026-12-08T04:05:06.250", "--listen", "100"}, nullptr,
+         {"set-datetime", "--when", "2026-12-08T04:05:06.250", "--listen", "100"},
+         nullptr,
          "(*) Cmd_03_Set_DateTm: Sending time 04h:05m:06s.250ms - StartMSG(00) Command(03) "
          "IdReader(01) Year(26) Month(12) Day(08) DayOfWeek(1)"},
     };
@@ -86,12 +91,9 @@ TEST(ConsoleSend, BadArguments) {
         {"no command", {"send", "--port", "X"}, "send needs a command"},
         {"unknown command", {"send", "--port", "X", "reboot"}, "unknown command 'reboot'"},
         {"two commands", {"send", "--port", "X", "firmware", "manual-lap"}, "one command only"},
-        {"negative listening time", {"send", "--port", "X", "firmware", "--listen", "-5"},
-         "bad listening time"},
-        {"listening time not a number", {"send", "--port", "X", "firmware", "--listen", "1s"},
-         "bad listening time"},
-        {"bad date", {"send", "--port", "X", "set-datetime", "--when", "2026-13-01T00:00:00"},
-         "bad date and time"},
+        {"negative listening time", {"send", "--port", "X", "firmware", "--listen", "-5"}, "bad listening time"},
+        {"listening time not a number", {"send", "--port", "X", "firmware", "--listen", "1s"}, "bad listening time"},
+        {"bad date", {"send", "--port", "X", "set-datetime", "--when", "2026-13-01T00:00:00"}, "bad date and time"},
         {"unknown option", {"send", "--port", "X", "firmware", "--fast"}, "unknown option '--fast'"},
     };
     for (const Case& c : cases) {

@@ -72,15 +72,17 @@ TEST(LinkCreation, BrokenConfigurationIsReportedAndTheLinkStillWorks) {
         std::vector<std::string> boxTexts;
     };
     const std::vector<Case> cases = {
-        {"a number that is not one", "[ConfigPar]\r\nMinRepeatToGo=abc\r\n",
+        {"a number that is not one",
+         "[ConfigPar]\r\nMinRepeatToGo=abc\r\n",
          {"Error use COM Manager Lapix Kivo: 'abc' is not a valid integer value"}},
-        {"a key missing where the reading must stop", "[ConfigPar]\r\nMinRepeatToGo=2\r\n",
+        {"a key missing where the reading must stop",
+         "[ConfigPar]\r\nMinRepeatToGo=2\r\n",
          {"Errore nella ricerca della chiave 'TimeNewRx' della sezione 'ConfigPar' all'interno del "
           "file INI (Percorso completo: ",
           "Error use COM Manager Lapix Kivo: Operation aborted"}},
-        {"no section at all", "garbage\r\n",
-         {"Errore nella ricerca della chiave 'MinRepeatToGo'",
-          "Error use COM Manager Lapix Kivo: Operation aborted"}},
+        {"no section at all",
+         "garbage\r\n",
+         {"Errore nella ricerca della chiave 'MinRepeatToGo'", "Error use COM Manager Lapix Kivo: Operation aborted"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.legend);
@@ -141,8 +143,7 @@ TEST(LinkMessages, SerialErrorLines) {
         const char* rest;
     };
     const std::vector<Case> cases = {
-        {"failure with a system code", 112, 5, "Error reopening Port",
-         "Code 5 at 112 Text: Error reopening Port"},
+        {"failure with a system code", 112, 5, "Error reopening Port", "Code 5 at 112 Text: Error reopening Port"},
         {"message without code", 110, 0, "Msg start reactivating Port",
          "Code 0 at 110 Text: Msg start reactivating Port"},
         {"empty message", 0, 0, "", "Code 0 at 0 Text: "},
@@ -209,8 +210,7 @@ TEST(LinkMessages, ReceiveQueueWatch) {
         EXPECT_EQ(gauge.positions, c.gauge);
         const auto lines = memo.Lines();
         EXPECT_EQ(!lines.empty() && lines.back() == "Overflow Rx Queue", c.overflow);
-        EXPECT_EQ(!link.LogLines().empty() && link.LogLines().back().rfind("#ErrSeriale;", 0) == 0,
-                  c.overflow);
+        EXPECT_EQ(!link.LogLines().empty() && link.LogLines().back().rfind("#ErrSeriale;", 0) == 0, c.overflow);
     }
 }
 

@@ -40,8 +40,7 @@ struct PtyLink {
         std::string error;
         if (!simulator.AddDecoder(config, error) || !simulator.Start(error))
             throw std::runtime_error("simulator: " + error);
-        link = std::make_unique<TTest>(nullptr, simulator.PortName(0), RecordCallback, showWindow, "",
-                                       &memo);
+        link = std::make_unique<TTest>(nullptr, simulator.PortName(0), RecordCallback, showWindow, "", &memo);
     }
     ~PtyLink() {
         if (link) link->LinkControl(LinkMode::Close);
@@ -105,8 +104,7 @@ TEST(LinkPty, FirmwareReplyIsDelivered) {
         ASSERT_TRUE(t.link->LinkControl(LinkMode::Open));
         t.link->SendFirmwareRequest();
         ASSERT_TRUE(t.WaitForText());
-        EXPECT_NE(CallbackTexts()[0].find("teKAN - teVO Ver: 6.33.1"), std::string::npos)
-            << CallbackTexts()[0];
+        EXPECT_NE(CallbackTexts()[0].find("teKAN - teVO Ver: 6.33.1"), std::string::npos) << CallbackTexts()[0];
         const auto lines = t.memo.CommandLines();
         ASSERT_EQ(lines.size(), 1u);
         EXPECT_EQ(lines[0].rfind("(*) Cmd_01_FrmWr_Ver : Sending time ", 0), 0u) << lines[0];

@@ -38,13 +38,12 @@ std::string ReadAll(const std::string& path) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-void WriteAll(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
+void WriteAll(const std::string& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
 
 TEST(GestFileIni, AccessIniKeyReads) {
-    const std::string file = "[Other]\r\nIdRx=9\r\n[configpar]\r\n  idrx =  42  \r\nQuoted=\"a b\"\r\n"
-                             "Odd=Errore\r\n;Commented=1\r\nLf=1\n[Sezion\xE0]\r\nK\xE8y=accented\r\n";
+    const std::string file =
+        "[Other]\r\nIdRx=9\r\n[configpar]\r\n  idrx =  42  \r\nQuoted=\"a b\"\r\n"
+        "Odd=Errore\r\n;Commented=1\r\nLf=1\n[Sezion\xE0]\r\nK\xE8y=accented\r\n";
     const struct {
         const char* legend;
         std::string section, key, result;
@@ -75,12 +74,15 @@ TEST(GestFileIni, MissingKeyShowsTheBoxAndAborts) {
         const char* legend;
         std::string key, value, text;
     } cases[] = {
-        {"absent key", "TimeNewRx", "50", "TimeNewRx' della sezione 'ConfigPar' all'interno del file INI "
-                                          "(Percorso completo: @ Valore: 50)"},
-        {"a value 'Errore' counts as absent", "Odd", "", "Odd' della sezione 'ConfigPar' all'interno del "
-                                                         "file INI (Percorso completo: @ Valore: )"},
-        {"quotes in the name doubled", "it's", "", "it''s' della sezione 'ConfigPar' all'interno del file "
-                                                   "INI (Percorso completo: @ Valore: )"},
+        {"absent key", "TimeNewRx", "50",
+         "TimeNewRx' della sezione 'ConfigPar' all'interno del file INI "
+         "(Percorso completo: @ Valore: 50)"},
+        {"a value 'Errore' counts as absent", "Odd", "",
+         "Odd' della sezione 'ConfigPar' all'interno del "
+         "file INI (Percorso completo: @ Valore: )"},
+        {"quotes in the name doubled", "it's", "",
+         "it''s' della sezione 'ConfigPar' all'interno del file "
+         "INI (Percorso completo: @ Valore: )"},
     };
     TempFolder dir;
     WriteAll(dir.File(), "[ConfigPar]\r\nOdd=Errore\r\n");
@@ -88,8 +90,7 @@ TEST(GestFileIni, MissingKeyShowsTheBoxAndAborts) {
         RecordingDesktop desktop;
         ScopedDesktop scope(desktop);
         ByteString result;
-        EXPECT_THROW(AccessIniKey("ConfigPar", c.key, c.value, result, nullptr, true, dir.File(), true),
-                     AbortSignal)
+        EXPECT_THROW(AccessIniKey("ConfigPar", c.key, c.value, result, nullptr, true, dir.File(), true), AbortSignal)
             << c.legend;
         ASSERT_EQ(desktop.Boxes().size(), 1u) << c.legend;
         std::string expected = "Errore nella ricerca della chiave '" + c.text;
@@ -108,7 +109,8 @@ TEST(GestFileIni, WritesChangeOnlyTheirLine) {
         {"key replaced in place", "[S]\r\n;note\r\na = 1\r\nB=2\r\n", "s", "A", "3", "[S]\r\n;note\r\nA=3\r\nB=2\r\n"},
         {"new key before the blank lines that end the section", "[S]\r\nA=1\r\n\r\n[T]\r\nA=1\r\n", "S", "B", "2",
          "[S]\r\nA=1\r\nB=2\r\n\r\n[T]\r\nA=1\r\n"},
-        {"new section at the end, LF file rewritten with CR LF", ";c\nX=1\n", "S", "A", "1", ";c\r\nX=1\r\n[S]\r\nA=1\r\n"},
+        {"new section at the end, LF file rewritten with CR LF", ";c\nX=1\n", "S", "A", "1",
+         ";c\r\nX=1\r\n[S]\r\nA=1\r\n"},
     };
     for (const auto& c : cases) {
         TempFolder dir;
@@ -125,11 +127,19 @@ TEST(LinkSettings, StrToInt) {
         const char* text;
         bool ok;
         int32_t value;
-    } cases[] = {{"12", true, 12},        {" 12", true, 12},          {"+5", true, 5},
-                 {"-1", true, -1},        {"007", true, 7},           {"$1F", true, 31},
-                 {"0x1f", true, 31},      {"2147483647", true, 2147483647},
-                 {"-2147483648", true, -2147483647 - 1},              {"2147483648", false, 0},
-                 {"", false, 0},          {"12 ", false, 0},          {"1a", false, 0},
+    } cases[] = {{"12", true, 12},
+                 {" 12", true, 12},
+                 {"+5", true, 5},
+                 {"-1", true, -1},
+                 {"007", true, 7},
+                 {"$1F", true, 31},
+                 {"0x1f", true, 31},
+                 {"2147483647", true, 2147483647},
+                 {"-2147483648", true, -2147483647 - 1},
+                 {"2147483648", false, 0},
+                 {"", false, 0},
+                 {"12 ", false, 0},
+                 {"1a", false, 0},
                  {"-", false, 0}};
     for (const auto& c : cases) {
         if (c.ok) {
@@ -148,9 +158,9 @@ TEST(LinkSettings, StrToInt) {
 
 // The twelve keys as the file written by default holds them.
 std::map<std::string, std::string> DefaultKeys() {
-    return {{"MinRepeatToGo", "2"}, {"TimeNewRx", "50"},      {"GenerateLog", "False"},
-            {"Priority", "2"},      {"BeepDll", "False"},     {"BeepDelay", "45"},
-            {"GstFlagBatLow", "True"}, {"IdRx", "1"},         {"TempiAssoluti", "True"},
+    return {{"MinRepeatToGo", "2"},      {"TimeNewRx", "50"},    {"GenerateLog", "False"},
+            {"Priority", "2"},           {"BeepDll", "False"},   {"BeepDelay", "45"},
+            {"GstFlagBatLow", "True"},   {"IdRx", "1"},          {"TempiAssoluti", "True"},
             {"ProtocolloTeKan", "True"}, {"SpeedTrap", "False"}, {"StrXTrivoloTimer", "True"}};
 }
 
@@ -167,7 +177,10 @@ Read ReadWith(const std::map<std::string, const char*>& changes) {
     std::string file = "[ConfigPar]\r\n";
     auto keys = DefaultKeys();
     for (const auto& [key, value] : changes) {
-        if (value == nullptr) keys.erase(key); else keys[key] = value;
+        if (value == nullptr)
+            keys.erase(key);
+        else
+            keys[key] = value;
     }
     for (const auto& [key, value] : keys) file += key + "=" + value + "\r\n";
     WriteAll(dir.File(), file);
@@ -202,22 +215,29 @@ TEST(LinkSettings, NumbersAndTheirFallbacks) {
         {"TimeNewRx 500 stays", {{"TimeNewRx", "500"}}, [](S r) { return r.shared.TimeNewRx == 500; }},
         {"Priority 4 keeps 2", {{"Priority", "4"}}, [](S r) { return r.settings.Priority == 2; }},
         {"empty Priority keeps 2", {{"Priority", ""}}, [](S r) { return r.settings.Priority == 2; }},
-        {"missing Priority keeps 2 quietly", {{"Priority", nullptr}},
+        {"missing Priority keeps 2 quietly",
+         {{"Priority", nullptr}},
          [](S r) { return r.settings.Priority == 2 && r.boxes == 0 && r.failure.empty(); }},
         {"Priority 0 taken", {{"Priority", "0"}}, [](S r) { return r.settings.Priority == 0; }},
-        {"BeepDelay 0 gives 450 ms", {{"BeepDll", "True"}, {"BeepDelay", "0"}},
+        {"BeepDelay 0 gives 450 ms",
+         {{"BeepDll", "True"}, {"BeepDelay", "0"}},
          [](S r) { return r.settings.BeepDll && r.settings.BeepDelayMs == 450; }},
-        {"BeepDelay 1001 gives 450 ms", {{"BeepDll", "True"}, {"BeepDelay", "1001"}},
+        {"BeepDelay 1001 gives 450 ms",
+         {{"BeepDll", "True"}, {"BeepDelay", "1001"}},
          [](S r) { return r.settings.BeepDelayMs == 450; }},
-        {"BeepDelay 50 gives 500 ms", {{"BeepDll", "true"}, {"BeepDelay", "50"}},
+        {"BeepDelay 50 gives 500 ms",
+         {{"BeepDll", "true"}, {"BeepDelay", "50"}},
          [](S r) { return r.settings.BeepDelayMs == 500; }},
-        {"BeepDelay not read without BeepDll", {{"BeepDelay", nullptr}},
+        {"BeepDelay not read without BeepDll",
+         {{"BeepDelay", nullptr}},
          [](S r) { return !r.settings.BeepDll && r.settings.BeepDelayMs == 450 && r.failure.empty(); }},
         {"IdRx 300 gives 250", {{"IdRx", "300"}}, [](S r) { return r.settings.IdRx == "250"; }},
         {"IdRx 007 stays text", {{"IdRx", "007"}}, [](S r) { return r.settings.IdRx == "007"; }},
-        {"a number that is not one ends the reading", {{"TimeNewRx", "fifty"}},
+        {"a number that is not one ends the reading",
+         {{"TimeNewRx", "fifty"}},
          [](S r) { return r.failure == "conversion" && r.boxes == 0 && r.settings.IdRx == "1"; }},
-        {"a non-number Priority fails the conversion too", {{"Priority", "high"}},
+        {"a non-number Priority fails the conversion too",
+         {{"Priority", "high"}},
          [](S r) { return r.failure == "conversion"; }},
     };
     for (const auto& c : cases) EXPECT_TRUE(c.check(ReadWith(c.changes))) << c.legend;
@@ -230,29 +250,42 @@ TEST(LinkSettings, SwitchesAndMissingKeys) {
         std::map<std::string, const char*> changes;
         bool (*check)(S);
     } cases[] = {
-        {"defaults read back, no box", {},
-         [](S r) { return r.boxes == 0 && r.failure.empty() && r.shared.IdMask == kIdMaskWithBatteryFlag &&
-                          r.settings.ProtocolloTeKan && r.settings.StrXTrivoloTimer && r.settings.TempiAssoluti; }},
-        {"upper-cased comparison", {{"GenerateLog", "tRuE"}, {"SpeedTrap", "TRUE"}, {"TempiAssoluti", "no"}},
+        {"defaults read back, no box",
+         {},
+         [](S r) {
+             return r.boxes == 0 && r.failure.empty() && r.shared.IdMask == kIdMaskWithBatteryFlag &&
+                    r.settings.ProtocolloTeKan && r.settings.StrXTrivoloTimer && r.settings.TempiAssoluti;
+         }},
+        {"upper-cased comparison",
+         {{"GenerateLog", "tRuE"}, {"SpeedTrap", "TRUE"}, {"TempiAssoluti", "no"}},
          [](S r) { return r.settings.GenerateLog && r.settings.SpeedTrap && !r.settings.TempiAssoluti; }},
-        {"GstFlagBatLow False: six-bit mask", {{"GstFlagBatLow", "False"}},
+        {"GstFlagBatLow False: six-bit mask",
+         {{"GstFlagBatLow", "False"}},
          [](S r) { return !r.settings.GstFlagBatLow && r.shared.IdMask == kIdMaskWithoutBatteryFlag; }},
-        {"GstFlagBatLow missing: off, quietly", {{"GstFlagBatLow", nullptr}},
+        {"GstFlagBatLow missing: off, quietly",
+         {{"GstFlagBatLow", nullptr}},
          [](S r) { return !r.settings.GstFlagBatLow && r.boxes == 0; }},
         {"ProtocolloTeKan missing: on", {{"ProtocolloTeKan", nullptr}}, [](S r) { return r.settings.ProtocolloTeKan; }},
         {"ProtocolloTeKan xyz: off", {{"ProtocolloTeKan", "xyz"}}, [](S r) { return !r.settings.ProtocolloTeKan; }},
         {"StrXTrivoloTimer xyz: on", {{"StrXTrivoloTimer", "xyz"}}, [](S r) { return r.settings.StrXTrivoloTimer; }},
-        {"StrXTrivoloTimer missing: off", {{"StrXTrivoloTimer", nullptr}},
+        {"StrXTrivoloTimer missing: off",
+         {{"StrXTrivoloTimer", nullptr}},
          [](S r) { return !r.settings.StrXTrivoloTimer && r.boxes == 0; }},
-        {"StrXTrivoloTimer false: off", {{"StrXTrivoloTimer", "false"}}, [](S r) { return !r.settings.StrXTrivoloTimer; }},
-        {"missing MinRepeatToGo: box, abort", {{"MinRepeatToGo", nullptr}},
+        {"StrXTrivoloTimer false: off",
+         {{"StrXTrivoloTimer", "false"}},
+         [](S r) { return !r.settings.StrXTrivoloTimer; }},
+        {"missing MinRepeatToGo: box, abort",
+         {{"MinRepeatToGo", nullptr}},
          [](S r) { return r.boxes == 1 && r.failure == "abort" && r.shared.MinRepeatToGo == 9; }},
-        {"missing TimeNewRx: earlier keys applied", {{"TimeNewRx", nullptr}, {"MinRepeatToGo", "5"}},
+        {"missing TimeNewRx: earlier keys applied",
+         {{"TimeNewRx", nullptr}, {"MinRepeatToGo", "5"}},
          [](S r) { return r.boxes == 1 && r.failure == "abort" && r.shared.MinRepeatToGo == 5; }},
         {"missing GenerateLog: box", {{"GenerateLog", nullptr}}, [](S r) { return r.boxes == 1; }},
-        {"missing BeepDelay with BeepDll on: box", {{"BeepDll", "True"}, {"BeepDelay", nullptr}},
+        {"missing BeepDelay with BeepDll on: box",
+         {{"BeepDll", "True"}, {"BeepDelay", nullptr}},
          [](S r) { return r.boxes == 1 && r.failure == "abort"; }},
-        {"missing IdRx: box, later keys keep defaults", {{"IdRx", nullptr}, {"SpeedTrap", "True"}},
+        {"missing IdRx: box, later keys keep defaults",
+         {{"IdRx", nullptr}, {"SpeedTrap", "True"}},
          [](S r) { return r.boxes == 1 && !r.settings.SpeedTrap; }},
         {"missing TempiAssoluti: box", {{"TempiAssoluti", nullptr}}, [](S r) { return r.boxes == 1; }},
         {"missing SpeedTrap: box", {{"SpeedTrap", nullptr}}, [](S r) { return r.boxes == 1; }},
@@ -270,9 +303,11 @@ TEST(LinkSettings, MissingFileIsWrittenByteForByte) {
         "\r\n"
         ";HELP Dll Ver Kivo\r\n"
         ";MinRepeatToGo    : numero minimo di ridondanze che devono essere ricevute per validare il transito\r\n"
-        ";                   es.: se si mette questo parametro a 2 saranno necessarie almeno 3 ricezioni per validare il transito\r\n"
+        ";                   es.: se si mette questo parametro a 2 saranno necessarie almeno 3 ricezioni per validare "
+        "il transito\r\n"
         ";GenerateLog      : abilita o meno la generazione del file di log; True= abilitato; False= disabilitato\r\n"
-        ";TimeNewRx        : trasponder per transponder indica il tempo in centesimi che deve trascorrere dall'ultima ricezione \r\n"
+        ";TimeNewRx        : trasponder per transponder indica il tempo in centesimi che deve trascorrere dall'ultima "
+        "ricezione \r\n"
         ";                   prima di pubblicare il tempo e il giro al programma chiamante;\r\n"
         ";                   es.: 50 corrisponde a 50 centesimi pari a mezzo secondo\r\n"
         ";Priority         : indica la priorit\xE0 del processo che utilizza la DLL ed in particolare: \r\n"
@@ -283,20 +318,25 @@ TEST(LinkSettings, MissingFileIsWrittenByteForByte) {
         ";BeepDll          : indica se deve essere la DLL ad emettere un BEEP ad ogni convalida di passaggio: \r\n"
         ";                   True : Beep abilitato;\r\n"
         ";                   False: Beep disabilitato;\r\n"
-        ";BeepDelay        : indica il tempo minimo, misurato in centesimi, che deve intercorrere tra due Beep successivi : \r\n"
+        ";BeepDelay        : indica il tempo minimo, misurato in centesimi, che deve intercorrere tra due Beep "
+        "successivi : \r\n"
         ";                   es: 50 corrisponde a 50 centesimi pari a mezzo secondo;\r\n"
         ";GstFlagBatLow    : se a True, abilita la gestione del flag di batteria scarica inviato dal transponder \r\n"
         ";                   se a False ignora il flag ed estende la numerazione dei tansponder;\r\n"
         ";IdRx             : imposta l'IdRx cui inviare il comando di Reset Timer \r\n"
         ";                   NB: deve essere compreso tra 0 e 250;\r\n"
         ";TempiAssoluti    : indica la modalit\xE0 con cui il reader esprime i tempi:\r\n"
-        ";                   se a True i tempi sono assoluti; se a False il tempo \xE8 determinato solo dai millisecondi\r\n"
+        ";                   se a True i tempi sono assoluti; se a False il tempo \xE8 determinato solo dai "
+        "millisecondi\r\n"
         ";SpedTrap         : indica se deve gestire la speed trap:\r\n"
-        ";                   se a True risponde al comando legato al Firmware della speed trap; se a False risponde al comando standard\r\n"
+        ";                   se a True risponde al comando legato al Firmware della speed trap; se a False risponde al "
+        "comando standard\r\n"
         ";StrXTrivoloTimer : indica il tipo di stringa passata al programma chiamante: \r\n"
-        ";                   se a True passa la nuova stringa per gestire il Trivolo Timer; se a False risponde la stringa standard\r\n"
+        ";                   se a True passa la nuova stringa per gestire il Trivolo Timer; se a False risponde la "
+        "stringa standard\r\n"
         "\r\n"
-        ";NOTA: La gestione di due/tre byte non ha alcun senso per il reader kivo in quanto tutto \xE8 gestito dai Firmware dei due micro\r\n"
+        ";NOTA: La gestione di due/tre byte non ha alcun senso per il reader kivo in quanto tutto \xE8 gestito dai "
+        "Firmware dei due micro\r\n"
         ";      e per la DLL \xE8 del tutto trasparente, quindi non serve definire la chiave \"GstId3Byte\"\r\n";
     TempFolder dir;
     RecordingDesktop desktop;

@@ -76,16 +76,36 @@ TEST(PassageListSplit, RecordsResidueAndResynchronisation) {
     };
     const std::vector<Case> cases = {
         {"complete record followed by the start of the next: the start waits as residue",
-         {Bytes({0xFF, 0x80, 0x01, 0xFF, 0x80})}, {"00001"}, Bytes({0xFF, 0x80}), 0, {1}},
+         {Bytes({0xFF, 0x80, 0x01, 0xFF, 0x80})},
+         {"00001"},
+         Bytes({0xFF, 0x80}),
+         0,
+         {1}},
         {"residue completed by the next buffer",
-         {Bytes({0xFF, 0x80, 0x01, 0xFF, 0x80}), Bytes({0x02})}, {"00001", "00002"}, {}, 0, {1, 1}},
+         {Bytes({0xFF, 0x80, 0x01, 0xFF, 0x80}), Bytes({0x02})},
+         {"00001", "00002"},
+         {},
+         0,
+         {1, 1}},
         {"a record followed by a stray byte is rejected byte by byte until the next marker",
-         {Bytes({0xFF, 0x80, 0x01, 0x12, 0xFF, 0x80, 0x02})}, {"00002"}, {}, 4, {5}},
+         {Bytes({0xFF, 0x80, 0x01, 0x12, 0xFF, 0x80, 0x02})},
+         {"00002"},
+         {},
+         4,
+         {5}},
         {"garbage only: the last two bytes wait as residue",
-         {Bytes({0x12, 0x34, 0x56, 0x78})}, {}, Bytes({0x56, 0x78}), 2, {}},
+         {Bytes({0x12, 0x34, 0x56, 0x78})},
+         {},
+         Bytes({0x56, 0x78}),
+         2,
+         {}},
         {"empty buffer: nothing happens", {ByteString()}, {}, {}, 0, {}},
-        {"three records back to back", {Hit(0x80, 1) + Hit(0x80, 2) + Hit(0x80, 3)},
-         {"00001", "00002", "00003"}, {}, 0, {1, 4, 7}},
+        {"three records back to back",
+         {Hit(0x80, 1) + Hit(0x80, 2) + Hit(0x80, 3)},
+         {"00001", "00002", "00003"},
+         {},
+         0,
+         {1, 4, 7}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.legend);
@@ -191,8 +211,8 @@ TEST(PassageListTransit, AccumulationAndPublication) {
         const char* legend;
         std::vector<Step> steps;
     };
-    const std::string M = std::string(kTagFirstHeard), C = std::string(kTagCountedHit),
-                      V = std::string(kTagValidHit), N = std::string(kTagNewLap);
+    const std::string M = std::string(kTagFirstHeard), C = std::string(kTagCountedHit), V = std::string(kTagValidHit),
+                      N = std::string(kTagNewLap);
     const std::vector<Case> cases = {
         {"three receptions at once make a valid transit, nothing published yet",
          {{1'000'000, 3, {M, C, V}, 0, 300000}}},
@@ -203,9 +223,7 @@ TEST(PassageListTransit, AccumulationAndPublication) {
         {"a silence of exactly TimeNewRx does not end the transit",
          {{1'000'000, 1, {M}, 0, 100000}, {1'000'500, 1, {C}, 0, 200000}}},
         {"a transit with RxCount equal to MinRepeatToGo is never published; laps still advance",
-         {{1'000'000, 2, {M, C}, 0, 200000},
-          {1'002'000, 3, {N, C, V}, 0, 300001},
-          {1'004'000, 1, {N}, 1, 100002}}},
+         {{1'000'000, 2, {M, C}, 0, 200000}, {1'002'000, 3, {N, C, V}, 0, 300001}, {1'004'000, 1, {N}, 1, 100002}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.legend);
@@ -299,12 +317,12 @@ TEST(PassageListTransit, OneBeepPerTransitWhenEnabled) {
         bool beepDll;
         int beeps;
     };
-    for (const Case& c : std::vector<Case>{{"beep on: one at the validating reception", true, 2},
-                                           {"beep off: none", false, 0}}) {
+    for (const Case& c :
+         std::vector<Case>{{"beep on: one at the validating reception", true, 2}, {"beep off: none", false, 0}}) {
         SCOPED_TRACE(c.legend);
         Fixture f(true, c.beepDll);
-        f.HitAt(1'000'000, 1, 6);   // valid at the 3rd, no more beeps after
-        f.HitAt(1'002'000, 1, 3);   // the next transit beeps again
+        f.HitAt(1'000'000, 1, 6);  // valid at the 3rd, no more beeps after
+        f.HitAt(1'002'000, 1, 3);  // the next transit beeps again
         EXPECT_EQ(f.beeps, c.beeps);
     }
 }
@@ -351,10 +369,8 @@ TEST(PassageListFormat, LapTime) {
         const char* text;
     };
     const std::vector<Case> cases = {
-        {"first transit: its own time", 0, 12345, "02:03.45"},
-        {"one minute", 100, 6100, "01:00.00"},
-        {"whole hours are not shown", 0, 366000, "01:00.00"},
-        {"no time at all", 500, 500, "00:00.00"},
+        {"first transit: its own time", 0, 12345, "02:03.45"}, {"one minute", 100, 6100, "01:00.00"},
+        {"whole hours are not shown", 0, 366000, "01:00.00"},  {"no time at all", 500, 500, "00:00.00"},
         {"just under an hour", 0, 359999, "59:59.99"},
     };
     for (const Case& c : cases) {
@@ -386,10 +402,10 @@ TEST(PassageListFormat, CounterArithmeticAndRounding) {
         int64_t a, b, q;
     };
     for (const Div& d : std::vector<Div>{{"half rounds to even (down)", 25, 10, 2},
-                                          {"half rounds to even (up)", 15, 10, 2},
-                                          {"above half", 26, 10, 3},
-                                          {"below half", 24, 10, 2},
-                                          {"exact", 39, 3, 13}}) {
+                                         {"half rounds to even (up)", 15, 10, 2},
+                                         {"above half", 26, 10, 3},
+                                         {"below half", 24, 10, 2},
+                                         {"exact", 39, 3, 13}}) {
         SCOPED_TRACE(d.legend);
         EXPECT_EQ(RoundDivHalfEven(d.a, d.b), d.q);
     }

@@ -62,8 +62,8 @@ TEST(ThreadPriorityTest, LevelsAreTheSystemsOwn) {
     std::atomic<bool> stop{false};
     HANDLE self = nullptr;
     std::thread worker([&] {
-        ::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentThread(), ::GetCurrentProcess(),
-                          &self, THREAD_QUERY_INFORMATION, FALSE, 0);
+        ::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentThread(), ::GetCurrentProcess(), &self,
+                          THREAD_QUERY_INFORMATION, FALSE, 0);
         id = CurrentThreadSchedulingId();
         while (!stop) std::this_thread::yield();
     });

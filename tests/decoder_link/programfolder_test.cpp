@@ -24,8 +24,7 @@ TEST(ProgramFolder, FilesStayBesideAWritableProgramElseGoToTheUsersFolder) {
         {"a Windows user folder keeps its backslashes", "C:\\Program Files\\Sincrovia\\", false,
          "C:\\Users\\t\\AppData\\Roaming", "C:\\Users\\t\\AppData\\Roaming\\sincrovia\\"},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(ChooseFilesFolder(c.program, c.writable, c.userBase), c.expected) << c.legend;
+    for (const Case& c : cases) EXPECT_EQ(ChooseFilesFolder(c.program, c.writable, c.userBase), c.expected) << c.legend;
 }
 
 }  // namespace

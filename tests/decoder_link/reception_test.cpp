@@ -43,20 +43,35 @@ TEST(Reception, PassageTexts) {
         TDateTime reference;
         const char* text;
     } cases[] = {
-        {"default: lap-timer text of the capture", LinkSettings{}, {}, 0,
+        {"default: lap-timer text of the capture",
+         LinkSettings{},
+         {},
+         0,
          "0000002-17-08-13-17-45-00-214-0108-000-00000001-001"},
-        {"standard text: milliseconds from the reference time", Config(true, false, true, false), {}, sameDay,
+        {"standard text: milliseconds from the reference time",
+         Config(true, false, true, false),
+         {},
+         sameDay,
          "00002-0-00-000-00000001-00000000214-1-0108"},
-        {"relative times in the lap-timer text: count padded with blanks", Config(true, false, false, true), {},
-         0, "0000002-          00000000214-0108-000-00000001-001"},
-        {"speed trap: reader and battery from the flags, passage date appended",
-         Config(true, true, true, false), With([](PassageFields& f) { f.type = 'T'; f.flags = 0x05; }),
+        {"relative times in the lap-timer text: count padded with blanks",
+         Config(true, false, false, true),
+         {},
+         0,
+         "0000002-          00000000214-0108-000-00000001-001"},
+        {"speed trap: reader and battery from the flags, passage date appended", Config(true, true, true, false),
+         With([](PassageFields& f) {
+             f.type = 'T';
+             f.flags = 0x05;
+         }),
          hourStart, "00002-1-00-000-00000001-00002700214-2-0108-13.08.2017-17:45:00.214"},
         {"speed trap with relative times: the date shown is day zero", Config(true, true, false, false),
          With([](PassageFields& f) { f.type = 'T'; }), 0,
          "00002-0-00-000-00000001-00000000214-0-0108-30.12.1899-00:00:00.000"},
         {"binary protocol speed trap: reader byte, short id even with the lap-timer flag",
-         Config(false, true, true, true), With([](PassageFields& f) { f.reader = 3; f.flags = 0x06; }),
+         Config(false, true, true, true), With([](PassageFields& f) {
+             f.reader = 3;
+             f.flags = 0x06;
+         }),
          hourStart, "00002-0-00-000-00000001-00002700214-3-0108-13.08.2017-17:45:00.214"},
         {"V above 9999 shown as 9999", LinkSettings{}, With([](PassageFields& f) { f.valueV = 12345; }), 0,
          "0000002-17-08-13-17-45-00-214-9999-000-00000001-001"},
@@ -66,9 +81,12 @@ TEST(Reception, PassageTexts) {
         {"eight-digit transponder cut to seven characters", LinkSettings{},
          With([](PassageFields& f) { f.transponder = 12345678; }), 0,
          "1234567-17-08-13-17-45-00-214-0108-000-00000001-001"},
-        {"W, N and battery in the standard text", Config(true, false, true, false),
-         With([](PassageFields& f) { f.valueW = 7; f.number = 4321; f.flags = 1; }), sameDay,
-         "00002-1-00-007-00004321-00000000214-1-0108"},
+        {"W, N and battery in the standard text", Config(true, false, true, false), With([](PassageFields& f) {
+             f.valueW = 7;
+             f.number = 4321;
+             f.flags = 1;
+         }),
+         sameDay, "00002-1-00-007-00004321-00000000214-1-0108"},
     };
     RecordingDesktop desktop;
     ScopedDesktop scope(desktop);
@@ -79,9 +97,10 @@ TEST(Reception, PassageTexts) {
 }
 
 TEST(Reception, FailureBoxes) {
-    const std::string beyond = "I millisecondi ricevuti dal kivo 1001 sono maggiori di 1000. Si \xE8"
-                               " certi di aver impostato il kivo nella modalit\xE0"
-                               " assoluta? Per continuare i milliecondi saranno troncati a 999!";
+    const std::string beyond =
+        "I millisecondi ricevuti dal kivo 1001 sono maggiori di 1000. Si \xE8"
+        " certi di aver impostato il kivo nella modalit\xE0"
+        " assoluta? Per continuare i milliecondi saranno troncati a 999!";
     const struct {
         const char* legend;
         LinkSettings settings;
@@ -90,16 +109,14 @@ TEST(Reception, FailureBoxes) {
         const char* caption;
         std::string boxPrefix;
     } cases[] = {
-        {"milliseconds 1001: box, then 999", LinkSettings{},
-         With([](PassageFields& f) { f.milliseconds = 1001; }),
-         "0000002-17-08-13-17-45-00-999-0108-000-00000001-001", "Errore DLL: Calcolo millisecondi assoluti",
-         beyond},
+        {"milliseconds 1001: box, then 999", LinkSettings{}, With([](PassageFields& f) { f.milliseconds = 1001; }),
+         "0000002-17-08-13-17-45-00-999-0108-000-00000001-001", "Errore DLL: Calcolo millisecondi assoluti", beyond},
         {"milliseconds 1000 when a date-time is built: box, empty time", Config(true, false, true, false),
          With([](PassageFields& f) { f.milliseconds = 1000; }), "00002-0-00-000-00000001-           -1-0108",
          "Errore DLL Kivo: Calcolo millisecondi assoluti", "Errore nel calcolo dei millisecondi assoluti: "},
-        {"month 0: box, empty time", Config(true, false, true, false),
-         With([](PassageFields& f) { f.month = 0; }), "00002-0-00-000-00000001-           -1-0108",
-         "Errore DLL Kivo: Calcolo millisecondi assoluti", "Errore nel calcolo dei millisecondi assoluti: "},
+        {"month 0: box, empty time", Config(true, false, true, false), With([](PassageFields& f) { f.month = 0; }),
+         "00002-0-00-000-00000001-           -1-0108", "Errore DLL Kivo: Calcolo millisecondi assoluti",
+         "Errore nel calcolo dei millisecondi assoluti: "},
     };
     for (const auto& c : cases) {
         RecordingDesktop desktop;
@@ -121,16 +138,15 @@ struct Harness {
     bool logged_;
     std::vector<std::string> delivered;
     std::vector<std::string> tags;
-    RecordParser parser{settings, [this](const ByteString& t) { delivered.push_back(t); },
-                        logged_ ? RecordParser::LogFn([this](std::string_view tag, const std::string&) {
-                            tags.emplace_back(tag);
-                        })
-                                : RecordParser::LogFn()};
+    RecordParser parser{
+        settings, [this](const ByteString& t) { delivered.push_back(t); },
+        logged_ ? RecordParser::LogFn([this](std::string_view tag, const std::string&) { tags.emplace_back(tag); })
+                : RecordParser::LogFn()};
     void Feed(const std::string& cluster) { parser.ReceiveCluster(cluster, true); }
 };
 
 TEST(Reception, CuttingAndDelivery) {
-    const std::string p1 = PassageRecord({}), p2 = PassageRecord(With([](PassageFields& f) { f.transponder = 7; }));
+    const std::string p1 = PassageRecord({}), p2 = PassageRecord(With([](PassageFields&f) { f.transponder = 7; }));
     const std::string t1 = "0000002-17-08-13-17-45-00-214-0108-000-00000001-001";
     const std::string t2 = "0000007-17-08-13-17-45-00-214-0108-000-00000001-001";
     std::string firmware = Record('\x81', 45, "\x01teKAN - teVO Ver: 6.33.1 build 7 and more");
@@ -144,16 +160,23 @@ TEST(Reception, CuttingAndDelivery) {
     } cases[] = {
         {"passage split over two clusters, delivered once", {p1.substr(0, 20), p1.substr(20)}, {t1}, ""},
         {"two passages in buffer order", {p1 + p2}, {t1, t2}, ""},
-        {"marker without CR LF skipped, later record found", {std::string("\0P", 2) + "junk" + p2}, {t2},
+        {"marker without CR LF skipped, later record found",
+         {std::string("\0P", 2) + "junk" + p2},
+         {t2},
          std::string("\0P", 2) + "junk"},
         {"garbage between records stays", {"ab" + p1 + "cd" + p2 + "ef"}, {t1, t2}, "abcdef"},
         {"45-byte firmware: 35 text bytes", {firmware}, {firmware.substr(3, 35)}, ""},
         {"47-byte firmware taken by the long scan: 37 text bytes", {longFirmware}, {longFirmware.substr(3, 37)}, ""},
         {"passages first, whatever their place", {firmware + p1}, {t1, firmware.substr(3, 35)}, ""},
         {"status, result and short status records only removed",
-         {Record('Q', 27) + Record('\x87', 10) + Record('S', 13) + Record('S', 10) + "z"}, {}, "z"},
-        {"binary protocol markers are not letter ones", {Record('Q', 27) + Record('\x15', 27)}, {},
-         Record('Q', 27), false},
+         {Record('Q', 27) + Record('\x87', 10) + Record('S', 13) + Record('S', 10) + "z"},
+         {},
+         "z"},
+        {"binary protocol markers are not letter ones",
+         {Record('Q', 27) + Record('\x15', 27)},
+         {},
+         Record('Q', 27),
+         false},
     };
     for (const auto& c : cases) {
         Harness h;
@@ -196,8 +219,8 @@ TEST(Reception, LogTagsFollowEachRemoval) {
     h.Feed(PassageRecord({}) + Record('\x81', 45) + Record('Q', 27) + Record('\x87', 10) +
            DateTimeRecord(26, 1, 1, 0, 0, 0, 0) + Record('S', 13) + Record('S', 10));
     const std::vector<std::string> expected = {
-        "BufferRx", "__START___", "In__BufRx_", "BufRxDelID", "BufRxDelFrmwVers", "BufRxDelSt", "BufRxDelRs",
-        "RxDataKivo", "TempoRifr=", "BufRxDelRs", "BufRxDelRs", "RxDataKivo", "BufRxDelRs"};
+        "BufferRx",   "__START___", "In__BufRx_", "BufRxDelID", "BufRxDelFrmwVers", "BufRxDelSt", "BufRxDelRs",
+        "RxDataKivo", "TempoRifr=", "BufRxDelRs", "BufRxDelRs", "RxDataKivo",       "BufRxDelRs"};
     EXPECT_EQ(h.tags, expected);
     EXPECT_EQ(DumpBytes(std::string("\x00\x50\x09\xFF", 4)), "-000-080-009-255");
 }

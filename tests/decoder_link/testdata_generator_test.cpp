@@ -60,9 +60,13 @@ TEST(ProgramRandom, SequenceFromAFreshStart) {
 
 TEST(HistoryPanel, KeepsTheLastFiveNumbers) {
     std::string panel;
-    const std::vector<std::string> expected = {
-        " (1)", " (1) (1)", " (1) (1) (4)", " (1) (1) (4) (1)", " (1) (1) (4) (1) (2)",
-        " (1) (4) (1) (2) (3)", " (4) (1) (2) (3) (4)"};
+    const std::vector<std::string> expected = {" (1)",
+                                               " (1) (1)",
+                                               " (1) (1) (4)",
+                                               " (1) (1) (4) (1)",
+                                               " (1) (1) (4) (1) (2)",
+                                               " (1) (4) (1) (2) (3)",
+                                               " (4) (1) (2) (3) (4)"};
     const int numbers[] = {1, 1, 4, 1, 2, 3, 4};
     for (size_t i = 0; i < expected.size(); ++i) {
         panel = AppendHistory(panel, numbers[i]);
@@ -72,8 +76,7 @@ TEST(HistoryPanel, KeepsTheLastFiveNumbers) {
 
 TEST(TemplateTransit, TextLayout) {
     const TDateTime when = EncodeDate(2026, 12, 8) + EncodeTime(10, 15, 30, 250);
-    EXPECT_EQ(TemplateTransitText(1, 0, 0, when),
-              "00001-0-00-000-00000005-00000000000-0-0106-08.12.2026-10:15:30.250");
+    EXPECT_EQ(TemplateTransitText(1, 0, 0, when), "00001-0-00-000-00000005-00000000000-0-0106-08.12.2026-10:15:30.250");
     EXPECT_EQ(TemplateTransitText(5, 123456, 3, when),
               "00005-0-00-000-00000005-00000123456-3-0106-08.12.2026-10:15:30.250");
 }
@@ -176,12 +179,15 @@ TEST(TestWindowButtons, TextsHandedToTheCallback) {
         std::vector<ByteString> texts;
     };
     const std::vector<Case> cases = {
-        {"simulated passage record", [](TLinkTestBench& l) { l.BotSimulaRicezionePassaggioTrDaCOMKivoClick(); },
+        {"simulated passage record",
+         [](TLinkTestBench& l) { l.BotSimulaRicezionePassaggioTrDaCOMKivoClick(); },
          {"0036331-16-05-25-17-52-48-214-0198-000-00000001-001"}},
         {"firmware text", [](TLinkTestBench& l) { l.SpeedButton1MouseDown(false); }, {"teKAN - teVO Ver: 6.33.1"}},
-        {"firmware text with Shift", [](TLinkTestBench& l) { l.SpeedButton1MouseDown(true); },
+        {"firmware text with Shift",
+         [](TLinkTestBench& l) { l.SpeedButton1MouseDown(true); },
          {"teKAN - teVO Ver: 6.33"}},
-        {"first line of the list", [](TLinkTestBench& l) { l.ActInviaStringaExecute(); },
+        {"first line of the list",
+         [](TLinkTestBench& l) { l.ActInviaStringaExecute(); },
          {"0000002-17-08-13-17-45-00-214-0108-000-00000001-001"}},
         {"first line whatever was appended",
          [](TLinkTestBench& l) {

@@ -53,23 +53,23 @@ const RenderCase kRenderCases[] = {
 
 char SegmentLetter(TSegmentBit s) {
     switch (s) {
-        case sbTop: return 'T';
-        case sbMiddle: return 'M';
-        case sbBottom: return 'B';
-        case sbUpperLeft: return 'l';
-        case sbLowerLeft: return 'L';
-        case sbUpperRight: return 'r';
-        case sbLowerRight: return 'R';
-        case sbUpperDot: return 'u';
-        case sbLowerDot: return 'd';
+    case sbTop: return 'T';
+    case sbMiddle: return 'M';
+    case sbBottom: return 'B';
+    case sbUpperLeft: return 'l';
+    case sbLowerLeft: return 'L';
+    case sbUpperRight: return 'r';
+    case sbLowerRight: return 'R';
+    case sbUpperDot: return 'u';
+    case sbLowerDot: return 'd';
     }
     return '?';
 }
 
 TEST_F(WatDigitTest, PaintsLitAndUnlitSegments) {
-    const QColor fore(255, 0, 0);   // initial ForeColor: red
-    const QColor off(128, 0, 0);    // initial OffColor: maroon
-    const QColor back(0, 0, 0);     // initial BackColor: black
+    const QColor fore(255, 0, 0);  // initial ForeColor: red
+    const QColor off(128, 0, 0);   // initial OffColor: maroon
+    const QColor back(0, 0, 0);    // initial BackColor: black
     for (const auto& c : kRenderCases) {
         TwatDigit digit;
         digit.SetDigit(c.character);
@@ -101,12 +101,9 @@ TEST_F(WatDigitTest, ImageSitsOnePixelInAndOutlinesInOffColor) {
         int y;
         QColor colour;
     } rows[] = {
-        {"above the bar: background", 10, QColor(0, 0, 0)},
-        {"top outline", 11, QColor(128, 0, 0)},
-        {"first filled row", 12, QColor(255, 0, 0)},
-        {"last filled row", 17, QColor(255, 0, 0)},
-        {"bottom outline", 18, QColor(128, 0, 0)},
-        {"below the bar: background", 19, QColor(0, 0, 0)},
+        {"above the bar: background", 10, QColor(0, 0, 0)}, {"top outline", 11, QColor(128, 0, 0)},
+        {"first filled row", 12, QColor(255, 0, 0)},        {"last filled row", 17, QColor(255, 0, 0)},
+        {"bottom outline", 18, QColor(128, 0, 0)},          {"below the bar: background", 19, QColor(0, 0, 0)},
     };
     for (const auto& r : rows) EXPECT_EQ(image.pixelColor(x, r.y), r.colour) << r.legend;
 }
@@ -146,27 +143,37 @@ struct FitSequenceCase {
 
 TEST_F(WatDigitTest, LineWidthAndBorderAcceptOnlyWhatFits) {
     const FitSequenceCase cases[] = {
-        {"line width 3 then border 4 on a clock digit", 30, 37,
-         {{FitStep::kLineWidth, 3, 0}, {FitStep::kBorder, 4, 0}}, 3, 4},
-        {"border 4 first does not fit the initial line width 7", 30, 37,
-         {{FitStep::kBorder, 4, 0}}, 7, 10},
-        {"line width back to 7 with border 10 is ignored", 30, 37,
-         {{FitStep::kLineWidth, 3, 0}, {FitStep::kLineWidth, 7, 0}}, 3, 10},
+        {"line width 3 then border 4 on a clock digit",
+         30,
+         37,
+         {{FitStep::kLineWidth, 3, 0}, {FitStep::kBorder, 4, 0}},
+         3,
+         4},
+        {"border 4 first does not fit the initial line width 7", 30, 37, {{FitStep::kBorder, 4, 0}}, 7, 10},
+        {"line width back to 7 with border 10 is ignored",
+         30,
+         37,
+         {{FitStep::kLineWidth, 3, 0}, {FitStep::kLineWidth, 7, 0}},
+         3,
+         10},
         {"border too wide is ignored", 57, 81, {{FitStep::kBorder, 19, 0}}, 7, 10},
         {"border at the exact limit across is taken", 57, 81, {{FitStep::kBorder, 18, 0}}, 7, 18},
-        {"shrinking the control afterwards keeps the values", 57, 81,
-         {{FitStep::kResize, 10, 10}}, 7, 10},
-        {"a later assignment is checked against the shrunk size", 57, 81,
-         {{FitStep::kResize, 30, 37}, {FitStep::kBorder, 9, 0}}, 7, 10},
+        {"shrinking the control afterwards keeps the values", 57, 81, {{FitStep::kResize, 10, 10}}, 7, 10},
+        {"a later assignment is checked against the shrunk size",
+         57,
+         81,
+         {{FitStep::kResize, 30, 37}, {FitStep::kBorder, 9, 0}},
+         7,
+         10},
     };
     for (const auto& c : cases) {
         TwatDigit digit;
         digit.resize(c.width, c.height);
         for (const auto& step : c.steps) {
             switch (step.what) {
-                case FitStep::kLineWidth: digit.SetLineWidth(static_cast<uint16_t>(step.value)); break;
-                case FitStep::kBorder: digit.SetBorder(static_cast<uint16_t>(step.value)); break;
-                case FitStep::kResize: digit.resize(step.value, step.value2); break;
+            case FitStep::kLineWidth: digit.SetLineWidth(static_cast<uint16_t>(step.value)); break;
+            case FitStep::kBorder: digit.SetBorder(static_cast<uint16_t>(step.value)); break;
+            case FitStep::kResize: digit.resize(step.value, step.value2); break;
             }
         }
         EXPECT_EQ(digit.LineWidth(), c.lineWidth) << c.legend;

@@ -17,7 +17,9 @@ constexpr double kUsPerSecond = 1e6;
 constexpr int kQuietMs = 1000;
 constexpr long kBytesPerKiB = 1024;
 
-double Seconds(const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / kUsPerSecond; }
+double Seconds(const timeval& t) {
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / kUsPerSecond;
+}
 
 }  // namespace
 

@@ -165,8 +165,6 @@ int FrameCode(const sim::ArrivalEntry& entry) {
     return entry.bytes.size() > 1 ? static_cast<unsigned char>(entry.bytes[1]) : -1;
 }
 
-int ArrivalMillisecond(const sim::ArrivalEntry& entry) {
-    return static_cast<int>((entry.unixUs / 1000) % 1000);
-}
+int ArrivalMillisecond(const sim::ArrivalEntry& entry) { return static_cast<int>((entry.unixUs / 1000) % 1000); }
 
 }  // namespace sincrovia::e2e

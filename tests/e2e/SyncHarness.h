@@ -33,8 +33,7 @@ private:
     std::unique_ptr<QApplication> app_;
 };
 
-inline ::testing::Environment* const kQtE2eEnvironment =
-    ::testing::AddGlobalTestEnvironment(new QtE2eEnvironment);
+inline ::testing::Environment* const kQtE2eEnvironment = ::testing::AddGlobalTestEnvironment(new QtE2eEnvironment);
 
 /// A decoder for the simulator: name and clock offset, the rest default unless changed.
 sim::DecoderConfig Decoder(const std::string& name, int64_t offsetMs);

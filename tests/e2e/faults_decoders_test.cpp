@@ -59,7 +59,8 @@ TEST(FaultDecoders, HangUpDuringTheSingleDecoderWrite) {
     SyncHarness h({Decoder("PITIN", 0), leaving});
     TSincrovia& w = h.Window();
     OpenAllOrFail(h);
-    const auto sinceStart = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
+    const auto sinceStart =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
     ASSERT_LT(sinceStart.count(), kClickAtMs) << "opening took too long to land the write before the hang-up";
     h.PumpFor(kClickAtMs - static_cast<int>(sinceStart.count()));
 
@@ -122,7 +123,8 @@ TEST(FaultDecoders, GarbageAtFourTimesLineRateForFifteenSeconds) {
         const int delay = QueuedCallDelayMs(kQueuedCallBoundMs * 4);
         if (delay < 0) ++unanswered;
         slowestCall = std::max(slowestCall, delay);
-        if (TTest* link = h.Procedures().Slot(1).DecoderLink) largestBuffer = std::max(largestBuffer, link->Parser().RxBuffer().size());
+        if (TTest* link = h.Procedures().Slot(1).DecoderLink)
+            largestBuffer = std::max(largestBuffer, link->Parser().RxBuffer().size());
         RunEventLoopFor(kGarbageSampleMs);
     }
     const double cpuShare = (ProcessCpuSeconds() - cpuBefore) * 1000.0 / kGarbageRunMs;
@@ -146,7 +148,8 @@ TEST(FaultDecoders, GarbageAtFourTimesLineRateForFifteenSeconds) {
     ASSERT_TRUE(h.Click(w.SpBtReadDtAndTm));
     ASSERT_TRUE(h.WaitIdle(kReadTimeoutMs));
     EXPECT_EQ(2u, h.Frames(DecoderCommand::ManualLap).size());
-    EXPECT_FALSE(w.TimeBox(1)->text().isEmpty()) << h.Log(1).substr(h.Log(1).size() > 2000 ? h.Log(1).size() - 2000 : 0);
+    EXPECT_FALSE(w.TimeBox(1)->text().isEmpty())
+        << h.Log(1).substr(h.Log(1).size() > 2000 ? h.Log(1).size() - 2000 : 0);
     EXPECT_FALSE(w.TimeBox(2)->text().isEmpty());
     EXPECT_EQ("Synchronization OK", w.LblSyncResult->text().toStdString());
 }
@@ -246,13 +249,13 @@ TEST(FaultDecoders, AFailedReadingNeverGivesAGreenLampAndEachPressCountsOnce) {
         const char* legend;
         void (*misbehave)(sim::DecoderConfig&);
         Press press;
-        bool twice;          // a second press queued behind the first (double click)
-        const char* lamp;    // at the end
-        const char* slot2;   // time box of slot 2 at the end (nullptr: a time)
+        bool twice;                                    // a second press queued behind the first (double click)
+        const char* lamp;                              // at the end
+        const char* slot2;                             // time box of slot 2 at the end (nullptr: a time)
         std::size_t writes, resets, reads, gpsResets;  // frames the decoders received
-        std::size_t rounds;  // rounds published
-        S status2;           // slot 2 in the published round
-        bool refusedAfter;   // the clock procedures refuse until the ports are reopened
+        std::size_t rounds;                            // rounds published
+        S status2;                                     // slot 2 in the published round
+        bool refusedAfter;                             // the clock procedures refuse until the ports are reopened
     } rows[] = {
         {"line hung up right after the write", [](sim::DecoderConfig& d) { d.afterSet = sim::AfterSet::Hangup; },
          Press::Sync, false, "Synchronization KO", NoReplyText, 4, 3, 3, 0, 1, S::NoReply, true},
@@ -266,10 +269,10 @@ TEST(FaultDecoders, AFailedReadingNeverGivesAGreenLampAndEachPressCountsOnce) {
          Press::Read, false, "Synchronization KO", NoReplyText, 0, 0, 4, 0, 1, S::NoReply, true},
         {"undecodable reply, its box left open past the wait", [](sim::DecoderConfig& d) { d.badClock = true; },
          Press::Read, false, "Synchronization KO", BadReplyText, 0, 0, 4, 0, 1, S::BadReply, false},
-        {"3-Synchro Date and Time pressed twice", [](sim::DecoderConfig&) {}, Press::Sync, true,
-         "Synchronization OK", nullptr, 4, 4, 4, 0, 1, S::Ok, false},
-        {"Reset GPS pressed twice", [](sim::DecoderConfig&) {}, Press::ResetGps, true, "Synchronization Result",
-         "", 0, 0, 0, 4, 0, S::Closed, false},
+        {"3-Synchro Date and Time pressed twice", [](sim::DecoderConfig&) {}, Press::Sync, true, "Synchronization OK",
+         nullptr, 4, 4, 4, 0, 1, S::Ok, false},
+        {"Reset GPS pressed twice", [](sim::DecoderConfig&) {}, Press::ResetGps, true, "Synchronization Result", "", 0,
+         0, 0, 4, 0, S::Closed, false},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.legend);
@@ -284,7 +287,9 @@ TEST(FaultDecoders, AFailedReadingNeverGivesAGreenLampAndEachPressCountsOnce) {
         QAbstractButton* button = row.press == Press::Read   ? static_cast<QAbstractButton*>(w.SpBtReadDtAndTm)
                                   : row.press == Press::Sync ? w.SpBtWriteDtAndTm
                                                              : w.BtSendCmd55;
-        if (row.twice) QMetaObject::invokeMethod(button, [button] { button->click(); }, Qt::QueuedConnection);
+        if (row.twice)
+            QMetaObject::invokeMethod(
+                button, [button] { button->click(); }, Qt::QueuedConnection);
         ASSERT_TRUE(h.Click(button));
         ASSERT_TRUE(h.WaitIdle(kProcedureTimeoutMs));
         h.PumpFor(kLateReplyMs + 400);  // late replies and queued presses have their chance
@@ -306,7 +311,8 @@ TEST(FaultDecoders, AFailedReadingNeverGivesAGreenLampAndEachPressCountsOnce) {
         EXPECT_EQ(row.gpsResets, h.Frames(DecoderCommand::ResetGps).size());
         if (row.resets > 0 && row.reads > 0) {
             EXPECT_GE((h.Frames(DecoderCommand::ManualLap).front().unixUs -
-                       h.Frames(DecoderCommand::ResetTimer).back().unixUs) / 1000,
+                       h.Frames(DecoderCommand::ResetTimer).back().unixUs) /
+                          1000,
                       kResetToReadMs);
         }
         EXPECT_EQ(row.rounds, h.Rounds().size());
@@ -324,8 +330,8 @@ TEST(FaultDecoders, AFailedReadingNeverGivesAGreenLampAndEachPressCountsOnce) {
         }
         if (!row.refusedAfter) continue;
         EXPECT_EQ(ColorBlack, w.FirmwareLabel(2)->Color());
-        for (QAbstractButton* again : {static_cast<QAbstractButton*>(w.SpBtWriteDtAndTm),
-                                       static_cast<QAbstractButton*>(w.SetTimeButton(2))}) {
+        for (QAbstractButton* again :
+             {static_cast<QAbstractButton*>(w.SpBtWriteDtAndTm), static_cast<QAbstractButton*>(w.SetTimeButton(2))}) {
             h.Boxes().Clear();
             EXPECT_TRUE(h.Click(again));
             EXPECT_TRUE(AnyBoxContains(h.Boxes(), kRefusal)) << again->text().toStdString();

@@ -28,9 +28,9 @@ constexpr char kSaveErrorPrefix[] = "The port choice could not be saved to ";
 
 /// Every key of a complete configuration file, in the order the link reads them.
 const char* const kIniKeys[][2] = {
-    {"MinRepeatToGo", "2"}, {"TimeNewRx", "50"},       {"GenerateLog", "False"},   {"Priority", "1"},
-    {"BeepDll", "False"},   {"BeepDelay", "45"},       {"GstFlagBatLow", "True"},  {"IdRx", "0"},
-    {"TempiAssoluti", "True"}, {"ProtocolloTeKan", "True"}, {"SpeedTrap", "False"}, {"StrXTrivoloTimer", "True"},
+    {"MinRepeatToGo", "2"},    {"TimeNewRx", "50"},         {"GenerateLog", "False"},  {"Priority", "1"},
+    {"BeepDll", "False"},      {"BeepDelay", "45"},         {"GstFlagBatLow", "True"}, {"IdRx", "0"},
+    {"TempiAssoluti", "True"}, {"ProtocolloTeKan", "True"}, {"SpeedTrap", "False"},    {"StrXTrivoloTimer", "True"},
 };
 
 /// A complete "Lapix.ini", with `key` left out (`value` null) or given `value` instead.
@@ -85,7 +85,8 @@ TEST(FaultFiles, DamagedLinkConfigurationIsReportedAndTheLinkStillWorks) {
          "Error use COM Manager Lapix Kivo: 'abc' is not a valid integer value"},
         {"text where TimeNewRx is a number", IniText("TimeNewRx", "fifty"), kLinkCaption,
          "'fifty' is not a valid integer value"},
-        {"optional Priority holds text", IniText("Priority", "high"), kLinkCaption, "'high' is not a valid integer value"},
+        {"optional Priority holds text", IniText("Priority", "high"), kLinkCaption,
+         "'high' is not a valid integer value"},
         {"number beyond 32 bits", IniText("MinRepeatToGo", "99999999999"), kLinkCaption,
          "'99999999999' is not a valid integer value"},
         {"no section header at all", "MinRepeatToGo=2\r\nTimeNewRx=50\r\n", kMissingKeyCaption, "'MinRepeatToGo'"},
@@ -168,8 +169,7 @@ TEST(FaultFiles, ProgramFolderThatCannotBeWritten) {
     ASSERT_TRUE(h.OpenAll(kOpenTimeoutMs));
     // Two clear messages: the link's configuration could not be created, the choice not saved.
     EXPECT_TRUE(HasBox(h.Boxes(), kLinkCaption, kLinkErrorPrefix)) << BoxesText(h.Boxes());
-    EXPECT_TRUE(HasBox(h.Boxes(), ApplicationTitle,
-                       kSaveErrorPrefix + (h.Folder() / SettingsFileName).string() + ": "))
+    EXPECT_TRUE(HasBox(h.Boxes(), ApplicationTitle, kSaveErrorPrefix + (h.Folder() / SettingsFileName).string() + ": "))
         << BoxesText(h.Boxes());
     EXPECT_LE(h.Boxes().Boxes().size(), 3u) << BoxesText(h.Boxes());
     ::testing::Test::RecordProperty("boxes", BoxesText(h.Boxes()));

@@ -76,25 +76,43 @@ struct UnattendedCase {
     std::vector<std::string> chosen;  // ports in "MemCom.set", slot order
     const char* arguments;
     int status;
-    const char* printed;  // a line the run must print
+    const char* printed;         // a line the run must print
     bool windowRunning = false;  // another copy holds the single-instance lock
 };
 
 TEST(UnattendedRun, ExitStatusFollowsTheVerdictAndTheFailures) {
     const UnattendedCase cases[] = {
-        {"four clocks in step: the read is OK", {Decoder("A", 0), Decoder("B", 3), Decoder("C", -2), Decoder("D", 1)},
-         {"A", "B", "C", "D"}, "read", 0, "Synchronization OK"},
-        {"four clocks 2.5 s apart: the read is KO", FourDecoders(), {"PITIN", "PITOUT", "START", "T1"}, "read", 1,
+        {"four clocks in step: the read is OK",
+         {Decoder("A", 0), Decoder("B", 3), Decoder("C", -2), Decoder("D", 1)},
+         {"A", "B", "C", "D"},
+         "read",
+         0,
+         "Synchronization OK"},
+        {"four clocks 2.5 s apart: the read is KO",
+         FourDecoders(),
+         {"PITIN", "PITOUT", "START", "T1"},
+         "read",
+         1,
          "Synchronization KO"},
-        {"a port of MemCom.set is not present", {Decoder("A", 0)}, {"A", "GONE"}, "read", 2,
+        {"a port of MemCom.set is not present",
+         {Decoder("A", 0)},
+         {"A", "GONE"},
+         "read",
+         2,
          "port GONE is not present"},
         {"an old firmware refuses the synchronisation, the box is printed",
-         {Decoder("A", 0), OldFirmware(Decoder("B", 0))}, {"A", "B"}, "sync", 2,
+         {Decoder("A", 0), OldFirmware(Decoder("B", 0))},
+         {"A", "B"},
+         "sync",
+         2,
          "Verify that all connected decoders are turned on"},
-        {"a threshold outside the list is a wrong setting", {Decoder("A", 0)}, {"A"}, "read --threshold 16", 2,
+        {"a threshold outside the list is a wrong setting",
+         {Decoder("A", 0)},
+         {"A"},
+         "read --threshold 16",
+         2,
          "the threshold must be one of"},
-        {"the window is already running", {Decoder("A", 0)}, {"A"}, "read", 2, "Sorry: We are already running!",
-         true},
+        {"the window is already running", {Decoder("A", 0)}, {"A"}, "read", 2, "Sorry: We are already running!", true},
     };
     for (const UnattendedCase& c : cases) {
         SCOPED_TRACE(c.legend);
@@ -130,16 +148,16 @@ TEST(UnattendedRun, JsonCarriesTheTableOfTheRound) {
     QFile file(QString::fromStdString(json));
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     const QJsonObject result = QJsonDocument::fromJson(file.readAll()).object();
-    for (const char* key : {"mode", "exit_status", "error", "verdict", "reason", "threshold_ms", "pc_time",
-                            "write_unix_us", "slots"})
+    for (const char* key :
+         {"mode", "exit_status", "error", "verdict", "reason", "threshold_ms", "pc_time", "write_unix_us", "slots"})
         EXPECT_TRUE(result.contains(key)) << key;
     EXPECT_EQ(result["verdict"].toString(), "Synchronization KO");
     EXPECT_EQ(result["exit_status"].toInt(), 1);
     const QJsonArray slotResults = result["slots"].toArray();
     ASSERT_EQ(slotResults.size(), 4);
     const QJsonObject first = slotResults[0].toObject();
-    for (const char* key : {"slot", "decoder", "port", "firmware", "status", "decoder_time", "offset_to_pc_ms",
-                            "round_trip_ms"})
+    for (const char* key :
+         {"slot", "decoder", "port", "firmware", "status", "decoder_time", "offset_to_pc_ms", "round_trip_ms"})
         EXPECT_TRUE(first.contains(key)) << key;
     EXPECT_EQ(first["port"].toString(), "A");
     EXPECT_EQ(first["status"].toString(), "ok");

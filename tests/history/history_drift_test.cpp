@@ -17,7 +17,8 @@ std::vector<OffsetPoint> Line(const std::string& name, double startUs, double pp
     std::vector<OffsetPoint> points;
     for (int i = 0; i <= 12; ++i) {
         const int64_t t = kT0 + i * 5 * kMinuteUs;
-        const double offset = startUs + ppm * static_cast<double>(t - kT0) / 1e6 + static_cast<double>((i % 2 ? 1 : -1) * noiseUs);
+        const double offset =
+            startUs + ppm * static_cast<double>(t - kT0) / 1e6 + static_cast<double>((i % 2 ? 1 : -1) * noiseUs);
         points.push_back({name, t, static_cast<int64_t>(offset)});
     }
     return points;
@@ -62,8 +63,12 @@ TEST(Drift, ForecastNamesThePairAndTheTime) {
         std::string text;
     };
     // 150 ms: (150000 - 98400) / 24 ppm = 2150 s after 09:00 -> 09:35:50.
-    for (const Case& c : {Case{"crossing later today", 150, "Spread reaches 150 ms at about 09:35 (PIT IN +18 ppm, T1 \xE2\x88\x92" "6 ppm)"},
-                          Case{"already apart", 50, "Spread reaches 50 ms at about 09:00 (PIT IN +18 ppm, T1 \xE2\x88\x92" "6 ppm)"},
+    for (const Case& c : {Case{"crossing later today", 150,
+                               "Spread reaches 150 ms at about 09:35 (PIT IN +18 ppm, T1 \xE2\x88\x92"
+                               "6 ppm)"},
+                          Case{"already apart", 50,
+                               "Spread reaches 50 ms at about 09:00 (PIT IN +18 ppm, T1 \xE2\x88\x92"
+                               "6 ppm)"},
                           Case{"not before midnight", 2000, "no crossing today"}}) {
         SCOPED_TRACE(c.legend);
         const SpreadForecast f = ForecastSpread(fits, c.thresholdMs, now, dayEnd);

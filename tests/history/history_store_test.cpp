@@ -19,7 +19,8 @@ namespace {
 namespace fs = std::filesystem;
 
 fs::path FreshFolder(const std::string& name) {
-    const fs::path folder = fs::temp_directory_path() / ("sincrovia-history-" + name + "-" + std::to_string(::getpid()));
+    const fs::path folder =
+        fs::temp_directory_path() / ("sincrovia-history-" + name + "-" + std::to_string(::getpid()));
     fs::remove_all(folder);
     fs::create_directories(folder);
     return folder;
@@ -177,7 +178,8 @@ TEST(HistoryStore, WriteAheadLogIsCheckpointedAwayFromTheWritingThread) {
         }
     }
     EXPECT_LT(largest, kLogBound);
-    EXPECT_EQ(HistoryStore(path, OpenMode::ReadOnly).RoundsBetween(0, 1000 + kRounds).size(), static_cast<std::size_t>(kRounds));
+    EXPECT_EQ(HistoryStore(path, OpenMode::ReadOnly).RoundsBetween(0, 1000 + kRounds).size(),
+              static_cast<std::size_t>(kRounds));
     fs::remove_all(folder);
 }
 

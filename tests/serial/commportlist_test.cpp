@@ -57,9 +57,7 @@ public:
     }
     fs::path ById() const { return root_ / "dev" / "serial" / "by-id"; }
     fs::path Root() const { return root_; }
-    PortListSources Sources() const {
-        return {TtyClass().string(), Virtual().string(), ById().string()};
-    }
+    PortListSources Sources() const { return {TtyClass().string(), Virtual().string(), ById().string()}; }
 
 private:
     fs::path root_;
@@ -72,12 +70,12 @@ TEST(CommPortListTest, OnlyDeviceBackedKnownPortsAreRealLines) {
     tree.AddTty("tty0", false);
     tree.AddTty("tty12", false);
     tree.AddTty("ttyS0", true, "4\n");
-    tree.AddTty("ttyS1", true, "0\n");     // placeholder of the 8250 driver, no UART
+    tree.AddTty("ttyS1", true, "0\n");  // placeholder of the 8250 driver, no UART
     tree.AddTty("ttyS10", true, "4\n");
     tree.AddTty("ttyS2", true, "garbage");  // unreadable type: listed rather than hidden
     tree.AddTty("ttyUSB0", true);
     tree.AddTty("ttyACM0", true);
-    tree.AddTty("ttyS5", false, "4\n");     // no backing device
+    tree.AddTty("ttyS5", false, "4\n");  // no backing device
     std::vector<std::string> items;
     ListSerialPorts(items, tree.Sources());
     EXPECT_EQ(items, (std::vector<std::string>{"ttyACM0", "ttyS0", "ttyS2", "ttyS10", "ttyUSB0"}));
@@ -89,7 +87,7 @@ TEST(CommPortListTest, VirtualPortsAreLiveLinksToCharacterDevicesInNameOrder) {
     tree.AddVirtualLink("Decoder-A", kSomeCharacterDevice);
     tree.AddVirtualLink("sim1", kSomeCharacterDevice);
     tree.AddVirtualLink("gone", tree.Virtual() / "no-such-target");  // simulator has ended
-    tree.AddVirtualLink("folder-link", tree.Devices());                // not a device
+    tree.AddVirtualLink("folder-link", tree.Devices());              // not a device
     tree.AddVirtualLink(".hidden", kSomeCharacterDevice);
     std::ofstream(tree.Virtual() / "plain-file") << "x";
     fs::create_directories(tree.Virtual() / "subfolder");
@@ -182,8 +180,7 @@ TEST(UsbAdapterTest, StableNamesAndLatencyTimer) {
     fs::create_symlink("../../ttyUSB1", tree.ById() / "usb-FTDI_FT232R_A1-if00-port0");
     std::vector<std::string> items;
     ListSerialPorts(items, tree.Sources());
-    EXPECT_EQ(items, (std::vector<std::string>{"ttyUSB0", "ttyUSB1",
-                                               "serial/by-id/usb-FTDI_FT232R_A1-if00-port0"}));
+    EXPECT_EQ(items, (std::vector<std::string>{"ttyUSB0", "ttyUSB1", "serial/by-id/usb-FTDI_FT232R_A1-if00-port0"}));
 
     const fs::path dev = tree.Root() / "dev";
     std::ofstream(dev / "ttyUSB1").put('\0');
@@ -213,8 +210,7 @@ TEST(UsbAdapterTest, StableNamesAndLatencyTimer) {
 
 TEST(UsbAdapterTest, RefusedPermissionNamesTheDevicesGroup) {
     const std::string advice = OpenFailureAdvice("/dev/null", EACCES);
-    EXPECT_NE(advice.find("add your user to the group root and log in again"), std::string::npos)
-        << advice;
+    EXPECT_NE(advice.find("add your user to the group root and log in again"), std::string::npos) << advice;
     EXPECT_EQ(OpenFailureAdvice("/dev/null", ENOENT), "");
 }
 

@@ -19,23 +19,17 @@ namespace {
 // A registry tree of the test's own below HKEY_CURRENT_USER, removed afterwards.
 class RegistryTree : public ::testing::Test {
 protected:
-    void SetUp() override {
-        base_ = "Software\\SincroviaTest\\" + std::to_string(::GetCurrentProcessId());
-    }
-    void TearDown() override {
-        ::RegDeleteTreeA(HKEY_CURRENT_USER, base_.c_str());
-    }
+    void SetUp() override { base_ = "Software\\SincroviaTest\\" + std::to_string(::GetCurrentProcessId()); }
+    void TearDown() override { ::RegDeleteTreeA(HKEY_CURRENT_USER, base_.c_str()); }
 
     // Writes one value, creating the key (path below the tree, '\'-separated).
     void Put(const std::string& path, const std::string& name, DWORD type, const std::string& data) {
         HKEY key = nullptr;
         const std::string full = base_ + path;
-        ASSERT_EQ(::RegCreateKeyExA(HKEY_CURRENT_USER, full.c_str(), 0, nullptr, 0, KEY_WRITE,
-                                    nullptr, &key, nullptr),
+        ASSERT_EQ(::RegCreateKeyExA(HKEY_CURRENT_USER, full.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
                   ERROR_SUCCESS)
             << full;
-        ASSERT_EQ(::RegSetValueExA(key, name.c_str(), 0, type,
-                                   reinterpret_cast<const BYTE*>(data.data()),
+        ASSERT_EQ(::RegSetValueExA(key, name.c_str(), 0, type, reinterpret_cast<const BYTE*>(data.data()),
                                    static_cast<DWORD>(data.size())),
                   ERROR_SUCCESS);
         ::RegCloseKey(key);

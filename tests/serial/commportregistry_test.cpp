@@ -144,7 +144,8 @@ TEST(CommPortRegistryTest, DeviceMapValues) {
         std::vector<std::string> want;
     } cases[] = {
         {"string values in registry order, not sorted",
-         {{"a", RegValueType::String, "COM9"}, {"b", RegValueType::String, "COM10"},
+         {{"a", RegValueType::String, "COM9"},
+          {"b", RegValueType::String, "COM10"},
           {"c", RegValueType::String, "COM3"}},
          {},
          {"COM9", "COM10", "COM3"}},
@@ -217,26 +218,29 @@ TEST(CommPortRegistryTest, DeviceTreeKeys) {
          {{"PortSubClass", RegValueType::Binary, std::string(1, '\x02')}},
          true},
         {"the class is compared without regard to case",
-         {{"class", RegValueType::String, "PORTS"}, driver, name}, {serial}, true},
-        {"another class (a printer)",
-         {{"class", RegValueType::String, "Printer"}, driver, name}, {serial}, false},
-        {"a class that is no string", {{"class", RegValueType::Binary, "Ports"}, driver, name},
-         {serial}, false},
+         {{"class", RegValueType::String, "PORTS"}, driver, name},
+         {serial},
+         true},
+        {"another class (a printer)", {{"class", RegValueType::String, "Printer"}, driver, name}, {serial}, false},
+        {"a class that is no string", {{"class", RegValueType::Binary, "Ports"}, driver, name}, {serial}, false},
         {"no class at all", {driver, name}, {serial}, false},
         {"no driver value", {ports, name}, {serial}, false},
         {"no port name", {ports, driver}, {serial}, false},
-        {"a port name that is no string",
-         {ports, driver, {"portname", RegValueType::Binary, "COM3"}}, {serial}, false},
-        {"a parallel port (subclass 0)", {ports, driver, name},
-         {{"PortSubClass", RegValueType::Binary, std::string(1, '\0')}}, false},
-        {"subclass 3", {ports, driver, name},
-         {{"PortSubClass", RegValueType::Binary, std::string(1, '\x03')}}, false},
-        {"a subclass of two bytes", {ports, driver, name},
-         {{"PortSubClass", RegValueType::Binary, std::string("\x01\x00", 2)}}, false},
-        {"an empty subclass", {ports, driver, name},
-         {{"PortSubClass", RegValueType::Binary, ""}}, false},
-        {"a subclass that is no binary value", {ports, driver, name},
-         {{"PortSubClass", RegValueType::String, "\x01"}}, false},
+        {"a port name that is no string", {ports, driver, {"portname", RegValueType::Binary, "COM3"}}, {serial}, false},
+        {"a parallel port (subclass 0)",
+         {ports, driver, name},
+         {{"PortSubClass", RegValueType::Binary, std::string(1, '\0')}},
+         false},
+        {"subclass 3", {ports, driver, name}, {{"PortSubClass", RegValueType::Binary, std::string(1, '\x03')}}, false},
+        {"a subclass of two bytes",
+         {ports, driver, name},
+         {{"PortSubClass", RegValueType::Binary, std::string("\x01\x00", 2)}},
+         false},
+        {"an empty subclass", {ports, driver, name}, {{"PortSubClass", RegValueType::Binary, ""}}, false},
+        {"a subclass that is no binary value",
+         {ports, driver, name},
+         {{"PortSubClass", RegValueType::String, "\x01"}},
+         false},
         {"a driver key without subclass", {ports, driver, name}, {}, false},
     };
     for (const auto& c : cases) {
@@ -245,8 +249,7 @@ TEST(CommPortRegistryTest, DeviceTreeKeys) {
         reg.Add(std::string(kDriverClassKey) + "Ports\\0000").values = c.driver;
         std::vector<std::string> items;
         ListSerialPortsFromRegistry(items, k98, reg);
-        EXPECT_EQ(items, c.listed ? std::vector<std::string>{"COM3"} : std::vector<std::string>{})
-            << c.legend;
+        EXPECT_EQ(items, c.listed ? std::vector<std::string>{"COM3"} : std::vector<std::string>{}) << c.legend;
     }
 }
 

@@ -144,11 +144,9 @@ TEST(Win32PlatformTest, PortNamesOpenThroughTheDeviceNamespace) {
 class PipeTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        name_ = "pipe\\sincrovia-test-" + std::to_string(::GetCurrentProcessId()) + "-" +
-                std::to_string(counter_++);
-        server_ = ::CreateNamedPipeA(("\\\\.\\" + name_).c_str(),
-                                     PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED, PIPE_TYPE_BYTE, 1,
-                                     4096, 4096, 0, nullptr);
+        name_ = "pipe\\sincrovia-test-" + std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(counter_++);
+        server_ = ::CreateNamedPipeA(("\\\\.\\" + name_).c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
+                                     PIPE_TYPE_BYTE, 1, 4096, 4096, 0, nullptr);
         ASSERT_NE(server_, INVALID_HANDLE_VALUE);
         ASSERT_EQ(platform_->Open(name_, &line_), kSysOk);
         ASSERT_NE(line_, kInvalidLineHandle);
@@ -197,8 +195,7 @@ TEST_F(PipeTest, PendingReadCompletesWhenBytesArrive) {
     std::uint32_t got = 0;
     ASSERT_EQ(platform_->Read(line_, buffer, sizeof buffer, &got, readOv_), kSysIoPending);
     std::uint32_t transferred = 0;
-    EXPECT_EQ(platform_->GetOverlappedResult(line_, readOv_, &transferred), kSysIoIncomplete)
-        << "asking never waits";
+    EXPECT_EQ(platform_->GetOverlappedResult(line_, readOv_, &transferred), kSysIoIncomplete) << "asking never waits";
     EXPECT_EQ(platform_->WaitForEvents(&readOv_.event, 1, 30), kWaitTimeout);
     ServerWrite("abc");
     ASSERT_EQ(platform_->WaitForEvents(&readOv_.event, 1, 5000), 0u);
@@ -487,8 +484,7 @@ TEST_F(ComponentOnComPairTest, OpensReceivesWritesAndCloses) {
         std::string bytes;
         for (std::size_t i = 0; i < c.bytes; ++i) bytes += static_cast<char>('A' + i % 26);
         FarSend(bytes);
-        ASSERT_TRUE(ServeUntil([&] { return rec->Received().size() >= c.bytes; },
-                               milliseconds(5000)))
+        ASSERT_TRUE(ServeUntil([&] { return rec->Received().size() >= c.bytes; }, milliseconds(5000)))
             << c.legend << ": got " << rec->Received().size();
         EXPECT_EQ(rec->Received(), bytes) << c.legend;
         if (!wine) {

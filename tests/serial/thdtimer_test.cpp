@@ -132,7 +132,8 @@ TEST_F(ThreadedTimerTest, PropertyChangesMoveAnEnabledTimerBetweenHeldAndRunning
     const TransitionCase cases[] = {
         {"zero-held, then a non-zero interval: runs", 0, false, [](TThreadedTimer& t) { t.SetInterval(100); }, true},
         {"zero-held, then zero allowed: runs", 0, false, [](TThreadedTimer& t) { t.SetAllowZero(true); }, true},
-        {"running at zero, then zero forbidden: held", 0, true, [](TThreadedTimer& t) { t.SetAllowZero(false); }, false},
+        {"running at zero, then zero forbidden: held", 0, true, [](TThreadedTimer& t) { t.SetAllowZero(false); },
+         false},
         {"running, then interval 0: held", 20, false, [](TThreadedTimer& t) { t.SetInterval(0); }, false},
         {"running, then disabled: silent", 20, false, [](TThreadedTimer& t) { t.SetEnabled(false); }, false},
     };
@@ -162,7 +163,7 @@ TEST_F(ThreadedTimerTest, PropertyChangesMoveAnEnabledTimerBetweenHeldAndRunning
 struct RestartCase {
     const char* legend;
     std::function<void(TThreadedTimer&)> change;  // made 600 ms after enabling
-    bool restarts;  // the first tick then comes a full interval after the change
+    bool restarts;                                // the first tick then comes a full interval after the change
 };
 
 TEST_F(ThreadedTimerTest, OnlyRealChangesRestartTheTiming) {
@@ -175,7 +176,12 @@ TEST_F(ThreadedTimerTest, OnlyRealChangesRestartTheTiming) {
         {"setting the same interval again", [](TThreadedTimer& t) { t.SetInterval(1000); }, false},
         {"allowing zero with a non-zero interval", [](TThreadedTimer& t) { t.SetAllowZero(true); }, false},
         {"a new interval", [](TThreadedTimer& t) { t.SetInterval(1001); }, true},
-        {"disabling and enabling", [](TThreadedTimer& t) { t.SetEnabled(false); t.SetEnabled(true); }, true},
+        {"disabling and enabling",
+         [](TThreadedTimer& t) {
+             t.SetEnabled(false);
+             t.SetEnabled(true);
+         },
+         true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
@@ -255,7 +261,11 @@ TEST_F(ThreadedTimerTest, ATickWaitingWhenTheTimingRestartsIsDropped) {
     constexpr auto kInterval = 100ms;
     const PendingTickCase cases[] = {
         {"disabled", [](TThreadedTimer& t) { t.SetEnabled(false); }},
-        {"disabled and enabled again", [](TThreadedTimer& t) { t.SetEnabled(false); t.SetEnabled(true); }},
+        {"disabled and enabled again",
+         [](TThreadedTimer& t) {
+             t.SetEnabled(false);
+             t.SetEnabled(true);
+         }},
         {"given a new interval", [](TThreadedTimer& t) { t.SetInterval(101); }},
         {"held at interval 0", [](TThreadedTimer& t) { t.SetInterval(0); }},
     };
@@ -276,7 +286,9 @@ TEST_F(ThreadedTimerTest, ATickWaitingWhenTheTimingRestartsIsDropped) {
         EXPECT_EQ(ticks, 0);
         if (timer.Enabled() && timer.Interval() > 0) {
             Clock::time_point next{};
-            timer.OnTimer = [&](void*) { if (next == Clock::time_point{}) next = Clock::now(); };
+            timer.OnTimer = [&](void*) {
+                if (next == Clock::time_point{}) next = Clock::now();
+            };
             ASSERT_TRUE(ServeUntil([&] { return next != Clock::time_point{}; }));
             EXPECT_GE(next - changedAt, std::chrono::milliseconds(timer.Interval()));
         }

@@ -21,8 +21,7 @@ inline ByteString Frame(ByteString head, long checksum = -1) {
     uint32_t sum = 0;
     for (char c : head) sum += static_cast<uint8_t>(c);
     const auto value = checksum < 0 ? sum / 2 : static_cast<uint32_t>(checksum);
-    for (int shift = 24; shift >= 0; shift -= 8)
-        head.push_back(static_cast<char>((value >> shift) & 0xFF));
+    for (int shift = 24; shift >= 0; shift -= 8) head.push_back(static_cast<char>((value >> shift) & 0xFF));
     head += "\r\n";
     return head;
 }

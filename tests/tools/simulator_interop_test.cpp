@@ -36,8 +36,8 @@ TEST(SimulatorInterop, LinkFramesAreUnderstood) {
         SCOPED_TRACE(c.legend);
         LinkSettings settings;
         settings.IdRx = c.idRx;
-        const BuiltFrame built = c.setDateTime ? BuildSetDateTimeFrame(settings, when)
-                                               : BuildCommandFrame(c.command, settings, when);
+        const BuiltFrame built =
+            c.setDateTime ? BuildSetDateTimeFrame(settings, when) : BuildCommandFrame(c.command, settings, when);
         const auto frames = reader.Feed(built.bytes);
         ASSERT_EQ(1u, frames.size()) << HexBytes(built.bytes);
         EXPECT_EQ(c.expectedCode, frames[0].code);
@@ -57,12 +57,14 @@ TEST(SimulatorInterop, PassageRecordReadsAsTheDecoderTime) {
         PassageFields fields;
         const char* text;
     } cases[] = {
-        {"the worked example", {1, 2017, 8, 13, 17, 45, 0, 214, 1, 2, 108, 0, 0},
+        {"the worked example",
+         {1, 2017, 8, 13, 17, 45, 0, 214, 1, 2, 108, 0, 0},
          "0000002-17-08-13-17-45-00-214-0108-000-00000001-001"},
         {"highest transponder the program takes, last millisecond of the year",
          {1, 2026, 12, 31, 23, 59, 59, 999, 12345678, 1005, 150, 0, 30},
          "0001005-26-12-31-23-59-59-999-0150-000-12345678-001"},
-        {"reader id echoed", {4, 2026, 1, 2, 3, 4, 5, 6, 7, 1, 80, 0, 5},
+        {"reader id echoed",
+         {4, 2026, 1, 2, 3, 4, 5, 6, 7, 1, 80, 0, 5},
          "0000001-26-01-02-03-04-05-006-0080-000-00000007-004"},
     };
     for (const auto& c : cases) {

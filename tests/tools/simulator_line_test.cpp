@@ -59,8 +59,8 @@ ByteString ReadFor(int fd, std::size_t want, int timeoutMs) {
     ByteString got;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (got.size() < want) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) break;
         pollfd p{fd, POLLIN, 0};
         if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
@@ -134,7 +134,7 @@ TEST_F(SimulatorLine, PublishesOneLinkPerDecoderAndRemovesThemOnStop) {
     ASSERT_TRUE(Start({"PITIN", "PITOUT", "START", "T1"}));
     const std::string folder = VirtualPortFolder();
     EXPECT_EQ(runtimeDir_ + "/sincrovia-ports", folder);
-    struct stat st{};
+    struct stat st {};
     ASSERT_EQ(0, ::stat(folder.c_str(), &st));
     EXPECT_EQ(0700u, st.st_mode & 0777u);
     const char* names[] = {"PITIN", "PITOUT", "START", "T1"};
@@ -176,8 +176,7 @@ struct FirmwareCase {
 TEST_F(SimulatorLine, FirmwareRequestIsAnsweredWithTheBanner) {
     const FirmwareCase cases[] = {
         {"default: 45 bytes, 6.33.1", "A:latency=0,jitter=0", 45, "teKAN - teVO Ver: 6.33.1"},
-        {"long record with its own version", "B:long=1,firmware=7.1,latency=0,jitter=0", 47,
-         "teKAN - teVO Ver: 7.1"},
+        {"long record with its own version", "B:long=1,firmware=7.1,latency=0,jitter=0", 47, "teKAN - teVO Ver: 7.1"},
         {"older firmware", "C:firmware=6.32.9", 45, "teKAN - teVO Ver: 6.32.9"},
     };
     ASSERT_TRUE(Start({cases[0].decoder, cases[1].decoder, cases[2].decoder}));
@@ -257,8 +256,7 @@ TEST_F(SimulatorLine, SetDateTimeAtMillisecond500BringsTheClockToPcTime) {
     }
     const ClockFields f = LocalFields(now);
     const int dayOfWeek = 0;  // not used by the decoder
-    WriteAll(fd, Frame(Bytes({0, 3, 1, f.year - 2000, f.month, f.day, dayOfWeek, f.hour, f.minute,
-                              f.second})));
+    WriteAll(fd, Frame(Bytes({0, 3, 1, f.year - 2000, f.month, f.day, dayOfWeek, f.hour, f.minute, f.second})));
     ASSERT_TRUE(simulator_.WaitForArrivals(1, kAnswerTimeoutMs));
     const int64_t arrivalUs = simulator_.Arrivals()[0].unixUs;
     const auto writtenSecond = LocalSecondToUnixUs(f.year, f.month, f.day, f.hour, f.minute, f.second);
@@ -435,8 +433,7 @@ TEST_F(SimulatorLine, UnaskedPassagesAndNoise) {
         const uint32_t transponder = Field32(record, 13);
         EXPECT_GE(transponder, 2u);
         EXPECT_LE(transponder, 1005u);
-        EXPECT_NEAR(static_cast<double>(PcNowUs()), static_cast<double>(PassageTimeUs(record)),
-                    2'000'000.0);
+        EXPECT_NEAR(static_cast<double>(PcNowUs()), static_cast<double>(PassageTimeUs(record)), 2'000'000.0);
     }
     EXPECT_LT(Field32(r, 9), Field32(r, 32 + 9));  // N counts up
     EXPECT_GE(ReadFor(noise, 100, kAnswerTimeoutMs).size(), 100u);
@@ -446,8 +443,7 @@ TEST_F(SimulatorLine, UnaskedPassagesAndNoise) {
 // Found through SINCROVIA_BINARY_DIR, else beside this test program's folder in the build tree.
 std::string SimulatorProgram() {
     const char* dir = std::getenv("SINCROVIA_BINARY_DIR");
-    if (dir != nullptr && *dir != '\0')
-        return std::string(dir) + "/tools/simulator/sincrovia-decoder-sim";
+    if (dir != nullptr && *dir != '\0') return std::string(dir) + "/tools/simulator/sincrovia-decoder-sim";
     std::error_code error;
     const auto self = std::filesystem::read_symlink("/proc/self/exe", error);
     if (error) return {};
@@ -518,8 +514,7 @@ TEST_F(SimulatorLine, ProgramPublishesLogsAndStopsCleanly) {
     const ByteString r = ReadFor(fd, 32, kAnswerTimeoutMs);
     ::close(fd);
     ASSERT_EQ(32u, r.size());
-    EXPECT_NEAR(static_cast<double>(sentUs + 1'700'000), static_cast<double>(PassageTimeUs(r)),
-                100'000.0);
+    EXPECT_NEAR(static_cast<double>(sentUs + 1'700'000), static_cast<double>(PassageTimeUs(r)), 100'000.0);
     ::kill(pid, SIGTERM);
     int status = 0;
     ::waitpid(pid, &status, 0);

@@ -38,37 +38,58 @@ struct DecoderArgCase {
 TEST(SimulatorOptions, DecoderArgument) {
     const DecoderArgCase cases[] = {
         {"bare name keeps every default", "START", true, [](DecoderConfig&) {}, "START", ""},
-        {"positive offset", "PITIN:offset=1700", true, [](DecoderConfig& c) { c.offsetMs = 1700; },
-         "PITIN", ""},
+        {"positive offset", "PITIN:offset=1700", true, [](DecoderConfig& c) { c.offsetMs = 1700; }, "PITIN", ""},
         {"negative offset with fractional drift", "PITOUT:offset=-800,drift=40.5", true,
-         [](DecoderConfig& c) { c.offsetMs = -800; c.driftPpm = 40.5; }, "PITOUT", ""},
+         [](DecoderConfig& c) {
+             c.offsetMs = -800;
+             c.driftPpm = 40.5;
+         },
+         "PITOUT", ""},
         {"negative drift with a plus-signed offset", "A:drift=-12,offset=+3", true,
-         [](DecoderConfig& c) { c.driftPpm = -12; c.offsetMs = 3; }, "A", ""},
-        {"firmware text", "T1:firmware=6.33", true, [](DecoderConfig& c) { c.firmware = "6.33"; },
-         "T1", ""},
+         [](DecoderConfig& c) {
+             c.driftPpm = -12;
+             c.offsetMs = 3;
+         },
+         "A", ""},
+        {"firmware text", "T1:firmware=6.33", true, [](DecoderConfig& c) { c.firmware = "6.33"; }, "T1", ""},
         {"every key at once",
          "X-1:offset=5,drift=1,firmware=7.0.2,long=1,latency=0,jitter=0,transponder=1005,"
          "silent=1,passages=30,garbage=12.5,hangup=2.5,gps=1",
          true,
          [](DecoderConfig& c) {
-             c.offsetMs = 5; c.driftPpm = 1; c.firmware = "7.0.2"; c.longFirmware = true;
-             c.latencyMs = 0; c.jitterMs = 0; c.transponder = 1005; c.silent = true;
-             c.passagesPerMinute = 30; c.garbagePerSecond = 12.5; c.hangupSeconds = 2.5;
+             c.offsetMs = 5;
+             c.driftPpm = 1;
+             c.firmware = "7.0.2";
+             c.longFirmware = true;
+             c.latencyMs = 0;
+             c.jitterMs = 0;
+             c.transponder = 1005;
+             c.silent = true;
+             c.passagesPerMinute = 30;
+             c.garbagePerSecond = 12.5;
+             c.hangupSeconds = 2.5;
              c.gps = true;
          },
          "X-1", ""},
         {"silent after a clock write, clock replies undecodable", "A:after_set=silent,bad_clock=1", true,
-         [](DecoderConfig& c) { c.afterSet = AfterSet::Silent; c.badClock = true; }, "A", ""},
+         [](DecoderConfig& c) {
+             c.afterSet = AfterSet::Silent;
+             c.badClock = true;
+         },
+         "A", ""},
         {"hangs up after a clock write", "A:after_set=hangup", true,
          [](DecoderConfig& c) { c.afterSet = AfterSet::Hangup; }, "A", ""},
         {"unknown behaviour after a write", "A:after_set=sleep", false, nullptr, "", "for after_set"},
         {"17-character firmware fits the short record", "A:firmware=12345678901234567", true,
          [](DecoderConfig& c) { c.firmware = "12345678901234567"; }, "A", ""},
-        {"19-character firmware fits only the long record", "A:long=1,firmware=1234567890123456789",
-         true, [](DecoderConfig& c) { c.longFirmware = true; c.firmware = "1234567890123456789"; },
+        {"19-character firmware fits only the long record", "A:long=1,firmware=1234567890123456789", true,
+         [](DecoderConfig& c) {
+             c.longFirmware = true;
+             c.firmware = "1234567890123456789";
+         },
          "A", ""},
-        {"18-character firmware is too long for 45 bytes", "A:firmware=123456789012345678", false,
-         nullptr, "", "does not fit"},
+        {"18-character firmware is too long for 45 bytes", "A:firmware=123456789012345678", false, nullptr, "",
+         "does not fit"},
         {"empty name", ":offset=1", false, nullptr, "", "bad decoder name"},
         {"name with a slash would escape the folder", "a/b", false, nullptr, "", "bad decoder name"},
         {"hidden name", ".x", false, nullptr, "", "bad decoder name"},
@@ -117,12 +138,14 @@ struct CommandLineCase {
 TEST(SimulatorOptions, CommandLine) {
     const CommandLineCase cases[] = {
         {"the documented example",
-         {"--log", "arrivals.log", "PITIN:offset=1700", "PITOUT:offset=-800,drift=40", "START",
-          "T1:firmware=6.33"},
-         true, false, "arrivals.log", {"PITIN", "PITOUT", "START", "T1"}, ""},
+         {"--log", "arrivals.log", "PITIN:offset=1700", "PITOUT:offset=-800,drift=40", "START", "T1:firmware=6.33"},
+         true,
+         false,
+         "arrivals.log",
+         {"PITIN", "PITOUT", "START", "T1"},
+         ""},
         {"one decoder, no log", {"A"}, true, false, "", {"A"}, ""},
-        {"log given with an equals sign after the decoders", {"A", "--log=x.log"}, true, false,
-         "x.log", {"A"}, ""},
+        {"log given with an equals sign after the decoders", {"A", "--log=x.log"}, true, false, "x.log", {"A"}, ""},
         {"help wins over anything else", {"--help", "bad/name"}, true, true, "", {}, ""},
         {"short help", {"-h"}, true, true, "", {}, ""},
         {"no decoder", {}, false, false, "", {}, "no decoder"},
@@ -155,8 +178,8 @@ TEST(SimulatorOptions, CommandLine) {
 
 TEST(SimulatorOptions, ExampleKeysReachTheirDecoders) {
     std::string error;
-    const auto got = ParseCommandLine(
-        {"PITIN:offset=1700", "PITOUT:offset=-800,drift=40", "START", "T1:firmware=6.33"}, error);
+    const auto got =
+        ParseCommandLine({"PITIN:offset=1700", "PITOUT:offset=-800,drift=40", "START", "T1:firmware=6.33"}, error);
     ASSERT_TRUE(got.has_value()) << error;
     ASSERT_EQ(4u, got->decoders.size());
     EXPECT_EQ(1700, got->decoders[0].offsetMs);
@@ -169,9 +192,8 @@ TEST(SimulatorOptions, ExampleKeysReachTheirDecoders) {
 
 TEST(SimulatorOptions, HelpNamesEveryKey) {
     const std::string help = UsageText();
-    for (const char* key : {"offset=", "drift=", "firmware=", "long=", "latency=", "jitter=",
-                            "transponder=", "silent=", "passages=", "garbage=", "hangup=", "gps=",
-                            "--log FILE", "ready"})
+    for (const char* key : {"offset=", "drift=", "firmware=", "long=", "latency=", "jitter=", "transponder=", "silent=",
+                            "passages=", "garbage=", "hangup=", "gps=", "--log FILE", "ready"})
         EXPECT_NE(std::string::npos, help.find(key)) << key;
 }
 

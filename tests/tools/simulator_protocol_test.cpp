@@ -37,18 +37,27 @@ TEST(SimulatorFrameReader, CutsFramesOutOfTheStream) {
         {"wrong checksum is ignored and counted", {Frame(Bytes({0, 7, 1}), 5)}, {0}, {}, 1, 0, 0},
         {"the full (not halved) sum is a wrong checksum", {Frame(Bytes({0, 52, 1}), 53)}, {0}, {}, 1, 0, 0},
         {"split over three reads: only the last completes it",
-         {lap.substr(0, 2), lap.substr(2, 5), lap.substr(7)}, {0, 0, 1}, {52}, 0, 0, 0},
+         {lap.substr(0, 2), lap.substr(2, 5), lap.substr(7)},
+         {0, 0, 1},
+         {52},
+         0,
+         0,
+         0},
         {"set date/time split inside its payload", {setTime.substr(0, 6), setTime.substr(6)}, {0, 1}, {3}, 0, 0, 0},
         {"garbage before a frame", {Bytes({0xAB, 0xCD, 0x0D, 0x0A}) + lap}, {1}, {52}, 0, 4, 0},
         {"two frames in one read keep their order", {reset + lap}, {2}, {7, 52}, 0, 0, 0},
-        {"stray 00 03 announces a long frame but a short one follows",
-         {Bytes({0, 3}) + lap}, {1}, {52}, 0, 2, 0},
+        {"stray 00 03 announces a long frame but a short one follows", {Bytes({0, 3}) + lap}, {1}, {52}, 0, 2, 0},
         {"truncated frame then a good one", {lap.substr(0, 4) + reset}, {1}, {7}, 0, 4, 0},
         {"bad frame then a good one", {Frame(Bytes({0, 52, 1}), 0) + lap}, {1}, {52}, 1, 0, 0},
         {"checksum byte equal to CR is not an end", {Cmd(7, 19)}, {1}, {7}, 0, 0, 0},
         // Its zero checksum bytes could still start frames, so they wait for more input.
-        {"frame without CR LF where it should end, then a good one", {lap.substr(0, 7) + "xx", reset},
-         {0, 1}, {7}, 0, 9, 0},
+        {"frame without CR LF where it should end, then a good one",
+         {lap.substr(0, 7) + "xx", reset},
+         {0, 1},
+         {7},
+         0,
+         9,
+         0},
         {"noise only is dropped, nothing held", {Bytes({1, 2, 3, 0x0D, 0x0A})}, {0}, {}, 0, 5, 0},
         {"a lone 00 at the end is held for the next read", {Bytes({5, 0})}, {0}, {}, 0, 1, 1},
         {"unknown code is still a frame", {Cmd(99)}, {1}, {99}, 0, 0, 0},
@@ -101,14 +110,19 @@ TEST(SimulatorFrameReader, NoiseNeverGrowsTheBuffer) {
 TEST(SimulatorRecords, PassageRecordLayout) {
     PassageFields f;
     f.readerId = 1;
-    f.year = 2017; f.month = 8; f.day = 13; f.hour = 17; f.minute = 45; f.second = 0;
+    f.year = 2017;
+    f.month = 8;
+    f.day = 13;
+    f.hour = 17;
+    f.minute = 45;
+    f.second = 0;
     f.millisecond = 214;
     f.number = 1;
     f.transponder = 2;
     f.valueV = 108;
-    const ByteString want = Bytes({0x00, 0x50, 0x01, 0x11, 0x08, 0x0D, 0x11, 0x2D, 0x00, 0x00, 0x00,
-                                   0x00, 0x01, 0x00, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00, 0xD6, 0x00,
-                                   0x6C, 0x00, 0x00, 0x00, 0, 0, 0, 0, 0x0D, 0x0A});
+    const ByteString want =
+        Bytes({0x00, 0x50, 0x01, 0x11, 0x08, 0x0D, 0x11, 0x2D, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00,
+               0x02, 0x00, 0x00, 0x00, 0xD6, 0x00, 0x6C, 0x00, 0x00, 0x00, 0,    0,    0,    0,    0x0D, 0x0A});
     EXPECT_EQ(HexBytes(want), HexBytes(BuildPassageRecord(f)));
 
     f.number = 0x01020304;

@@ -47,7 +47,10 @@ TEST(ByteString, Utf8ToCp1252) {
         {"a C1 control that the code page uses for a letter", "\u0080", "?"},
         {"a C1 control of an undefined byte round-trips", "\u008F", "\x8F"},
         {"a character beyond the basic plane", "\U0001F600", "?"},
-        {"a stray continuation byte", "a\x80" "b", "a?b"},
+        {"a stray continuation byte",
+         "a\x80"
+         "b",
+         "a?b"},
         {"a truncated sequence at the end", "a\xE2\x82", "a??"},
         {"an overlong encoding of '/'", "\xC0\xAF", "??"},
         {"an encoded surrogate", "\xED\xA0\x80", "???"},

@@ -55,8 +55,7 @@ FakeCpuid SampleCpu() {
     cpu.leaves[1] = {0x000906E3, 0x04100800, 0x7FFAFBFF, 0xBFEBFBFF};
     cpu.leaves[3] = {0, 0, 0x12345678, 0x9ABCDEF0};
     cpu.leaves[0x80000000] = {0x80000008, 0, 0, 0};
-    SetBrand(cpu, std::string("        Intel(R) Core(TM) i7-7700 CPU @ 3.60GHz") +
-                      std::string(1, '\0'));
+    SetBrand(cpu, std::string("        Intel(R) Core(TM) i7-7700 CPU @ 3.60GHz") + std::string(1, '\0'));
     return cpu;
 }
 
@@ -117,8 +116,7 @@ TEST(CpuReport, FieldsOfLeafOne) {
         {"APIC id is the top byte", 0, 0xFF000000, 0, 11, "   - APIC ID: 255"},
         {"serial number feature bit", 0, 0, 0x00040000, 12, "   - Serial Number Enabled"},
         {"no MMX", 0, 0, 0, 15, "MMX Not Supported"},
-        {"no FXSAVE puts 'Not' in the label", 0, 0, 0, 16,
-         "FXSAVE & FXRSTOR Instructions Not Supported"},
+        {"no FXSAVE puts 'Not' in the label", 0, 0, 0, 16, "FXSAVE & FXRSTOR Instructions Not Supported"},
         {"SSE alone", 0, 0, 0x02000000, 17, "SSE Supported"},
         {"SSE2 alone", 0, 0, 0x04000000, 18, "SSE2 Supported"},
         {"SSE bit does not mean SSE2", 0, 0, 0x02000000, 18, "SSE2 Not Supported"},
@@ -152,21 +150,23 @@ TEST(CpuReport, ExtendedLeaves) {
         std::string brand48;
         std::vector<std::string> wantTail;
     } cases[] = {
-        {"largest extended function 0x80000000: not supported", 0x80000000, "",
-         {"   - Extended CPUID Not Supported."}},
-        {"an answer below 0x80000000 is not supported either", 0x00000016, "",
-         {"   - Extended CPUID Not Supported."}},
-        {"brand with one terminating zero loses it", 0x80000004,
+        {"largest extended function 0x80000000: not supported", 0x80000000, "", {"   - Extended CPUID Not Supported."}},
+        {"an answer below 0x80000000 is not supported either", 0x00000016, "", {"   - Extended CPUID Not Supported."}},
+        {"brand with one terminating zero loses it",
+         0x80000004,
          brandText + std::string(37, ' ') + std::string(1, '\0'),
-         {"Extended CPUID: Supported", "   - Largest Function Supported: 4", "Brand String: ",
-          "   - " + brandText + std::string(37, ' ')}},
-        {"brand ending in several zeros keeps all but the last", 0x80000008,
+         {"Extended CPUID: Supported", "   - Largest Function Supported: 4",
+          "Brand String: ", "   - " + brandText + std::string(37, ' ')}},
+        {"brand ending in several zeros keeps all but the last",
+         0x80000008,
          brandText + std::string(38, '\0'),
-         {"Extended CPUID: Supported", "   - Largest Function Supported: 8", "Brand String: ",
-          "   - " + brandText + std::string(37, '\0')}},
-        {"brand filling all 48 bytes keeps them all", 0x80000004, std::string(48, 'B'),
-         {"Extended CPUID: Supported", "   - Largest Function Supported: 4", "Brand String: ",
-          "   - " + std::string(48, 'B')}},
+         {"Extended CPUID: Supported", "   - Largest Function Supported: 8",
+          "Brand String: ", "   - " + brandText + std::string(37, '\0')}},
+        {"brand filling all 48 bytes keeps them all",
+         0x80000004,
+         std::string(48, 'B'),
+         {"Extended CPUID: Supported", "   - Largest Function Supported: 4",
+          "Brand String: ", "   - " + std::string(48, 'B')}},
     };
     for (const auto& c : cases) {
         FakeCpuid cpu = SampleCpu();

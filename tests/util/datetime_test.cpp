@@ -25,16 +25,11 @@ struct DateCase {
 
 TEST(DateTime, EncodeDateCountsDaysFromTheZeroDate) {
     const DateCase cases[] = {
-        {"the zero date itself", 1899, 12, 30, 0},
-        {"first day of 1900 (1900 is not a leap year)", 1900, 1, 1, 2},
-        {"day before the zero date", 1899, 12, 29, -1},
-        {"Unix epoch", 1970, 1, 1, 25569},
-        {"first day of 2000", 2000, 1, 1, 36526},
-        {"29 February of a 400-year leap year", 2000, 2, 29, 36585},
-        {"1 March after it", 2000, 3, 1, 36586},
-        {"an ordinary day of 2026", 2026, 12, 8, 46364},
-        {"first day of the calendar", 1, 1, 1, -693593},
-        {"last day of the calendar", 9999, 12, 31, 2958465},
+        {"the zero date itself", 1899, 12, 30, 0},       {"first day of 1900 (1900 is not a leap year)", 1900, 1, 1, 2},
+        {"day before the zero date", 1899, 12, 29, -1},  {"Unix epoch", 1970, 1, 1, 25569},
+        {"first day of 2000", 2000, 1, 1, 36526},        {"29 February of a 400-year leap year", 2000, 2, 29, 36585},
+        {"1 March after it", 2000, 3, 1, 36586},         {"an ordinary day of 2026", 2026, 12, 8, 46364},
+        {"first day of the calendar", 1, 1, 1, -693593}, {"last day of the calendar", 9999, 12, 31, 2958465},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(EncodeDate(c.year, c.month, c.day), c.value) << c.legend;
@@ -129,18 +124,12 @@ TEST(DateTime, DecodeRoundsToTheMillisecondAndReadsNegativeValuesClassically) {
     const double ms = 1 / kMsPerDay;
     const double base = EncodeDate(2026, 12, 8);
     const DecodeCase cases[] = {
-        {"0.4 ms rounds down", base + EncodeTime(3, 52, 33, 123) + 0.4 * ms,
-         {2026, 12, 8, 3, 52, 33, 123}},
-        {"0.6 ms rounds up", base + EncodeTime(3, 52, 33, 123) + 0.6 * ms,
-         {2026, 12, 8, 3, 52, 33, 124}},
-        {"last 0.4 ms of a day rounds into the next day", base + 1 - 0.4 * ms,
-         {2026, 12, 9, 0, 0, 0, 0}},
-        {"a quarter of a day before zero is 06:00 of the zero date", -0.25,
-         {1899, 12, 30, 6, 0, 0, 0}},
-        {"minus a day and a quarter is 06:00 of the day before", -1.25,
-         {1899, 12, 29, 6, 0, 0, 0}},
-        {"a value made of milliseconds (a 2000 ms countdown)", 1532 * ms,
-         {1899, 12, 30, 0, 0, 1, 532}},
+        {"0.4 ms rounds down", base + EncodeTime(3, 52, 33, 123) + 0.4 * ms, {2026, 12, 8, 3, 52, 33, 123}},
+        {"0.6 ms rounds up", base + EncodeTime(3, 52, 33, 123) + 0.6 * ms, {2026, 12, 8, 3, 52, 33, 124}},
+        {"last 0.4 ms of a day rounds into the next day", base + 1 - 0.4 * ms, {2026, 12, 9, 0, 0, 0, 0}},
+        {"a quarter of a day before zero is 06:00 of the zero date", -0.25, {1899, 12, 30, 6, 0, 0, 0}},
+        {"minus a day and a quarter is 06:00 of the day before", -1.25, {1899, 12, 29, 6, 0, 0, 0}},
+        {"a value made of milliseconds (a 2000 ms countdown)", 1532 * ms, {1899, 12, 30, 0, 0, 1, 532}},
     };
     for (const auto& c : cases) {
         const DateTimeFields f = DecodeDateTime(c.value);
@@ -203,14 +192,13 @@ TEST(DateTime, PatternsOfTheWindowAndTheLink) {
         {"time box", "hh\"h \"nn\"m \"ss\"s \"zzz\"ms\"", v, "03h 52m 33s 123ms"},
         {"countdown: single-digit seconds", "s.zzz", 1532 * ms, "1.532"},
         {"countdown below one second", "s.zzz", 87 * ms, "0.087"},
-        {"serial message line", "\"Msg  \" dd.mm.yy hh:mm:ss\" :\"", v,
-         "Msg   08.12.26 03:52:33 :"},
+        {"serial message line", "\"Msg  \" dd.mm.yy hh:mm:ss\" :\"", v, "Msg   08.12.26 03:52:33 :"},
         {"passage stamp with full year", "dd.mm.yyyy-hh:mm:ss.zzz", v, "08.12.2026-03:52:33.123"},
         {"passage stamp of the value 0", "dd.mm.yyyy-hh:mm:ss.zzz", 0, "30.12.1899-00:00:00.000"},
         {"lap time: 83.45 s as hundredths", "nn:ss.zzz", 8345 / 8640000.0, "01:23.450"},
         {"lap time drops whole hours", "nn:ss.zzz", (3600 * 100 + 8345) / 8640000.0, "01:23.450"},
-        {"command time text", "\"Sending time \"hh\"h:\"nn\"m:\"ss\"s.\"zzz\"ms\"",
-         At(2026, 1, 2, 4, 5, 6, 0), "Sending time 04h:05m:06s.000ms"},
+        {"command time text", "\"Sending time \"hh\"h:\"nn\"m:\"ss\"s.\"zzz\"ms\"", At(2026, 1, 2, 4, 5, 6, 0),
+         "Sending time 04h:05m:06s.000ms"},
         {"long time format", "hh:nn:ss", v, "03:52:33"},
     };
     for (const auto& c : cases) EXPECT_EQ(FormatDateTime(c.pattern, c.value), c.want) << c.legend;
@@ -241,8 +229,7 @@ TEST(DateTime, PatternTokensAndLiterals) {
 }
 
 TEST(DateTime, ShortMonthNamesAreEnglish) {
-    const char* want[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    const char* want[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
     for (int m = 1; m <= 12; ++m) {
         EXPECT_EQ(ShortMonthName(m), want[m - 1]);
         EXPECT_EQ(FormatDateTime("mmm", EncodeDate(2026, m, 15)), want[m - 1]);
@@ -289,8 +276,7 @@ TEST_F(FixedZone, UnixMillisecondsBecomeLocalDateTimes) {
     };
     for (const auto& c : cases) {
         SetZone(c.zone);
-        EXPECT_EQ(FormatDateTime("dd.mm.yyyy hh:nn:ss.zzz", UnixMsToDateTime(c.unixMs)), c.want)
-            << c.legend;
+        EXPECT_EQ(FormatDateTime("dd.mm.yyyy hh:nn:ss.zzz", UnixMsToDateTime(c.unixMs)), c.want) << c.legend;
     }
 }
 

@@ -20,26 +20,21 @@ TEST(Desktop, RecorderAnswersTheDefaultUntilAnAnswerIsChosen) {
         MsgAnswer want;
     } cases[] = {
         {"no answer chosen: Yes by default", false, MsgAnswer::Ok, MsgAnswer::Yes, MsgAnswer::Yes},
-        {"no answer chosen: Cancel by default", false, MsgAnswer::Ok, MsgAnswer::Cancel,
-         MsgAnswer::Cancel},
+        {"no answer chosen: Cancel by default", false, MsgAnswer::Ok, MsgAnswer::Cancel, MsgAnswer::Cancel},
         {"chosen No overrides a Yes default", true, MsgAnswer::No, MsgAnswer::Yes, MsgAnswer::No},
-        {"chosen Ok overrides a Cancel default", true, MsgAnswer::Ok, MsgAnswer::Cancel,
-         MsgAnswer::Ok},
+        {"chosen Ok overrides a Cancel default", true, MsgAnswer::Ok, MsgAnswer::Cancel, MsgAnswer::Ok},
     };
     for (const auto& c : cases) {
         RecordingDesktop rec;
         if (c.setAnswer) rec.SetAnswer(c.chosen);
-        EXPECT_EQ(rec.MessageBox("Cap", "Text", MsgIcon::Question, MsgButtons::YesNo,
-                                 c.defaultAnswer),
-                  c.want)
+        EXPECT_EQ(rec.MessageBox("Cap", "Text", MsgIcon::Question, MsgButtons::YesNo, c.defaultAnswer), c.want)
             << c.legend;
     }
 }
 
 TEST(Desktop, RecorderKeepsEveryCallInOrderAndClearForgetsThem) {
     RecordingDesktop rec;
-    rec.MessageBox("Error Open COM", "Unable to open COM42", MsgIcon::Error, MsgButtons::Ok,
-                   MsgAnswer::Ok);
+    rec.MessageBox("Error Open COM", "Unable to open COM42", MsgIcon::Error, MsgButtons::Ok, MsgAnswer::Ok);
     rec.MessageBox("Sincrovia", "Exit?", MsgIcon::Question, MsgButtons::YesNo, MsgAnswer::No);
     rec.Beep();
     rec.Beep();
@@ -62,8 +57,7 @@ TEST(Desktop, RecorderKeepsEveryCallInOrderAndClearForgetsThem) {
     EXPECT_EQ(rec.BeepCount(), 0);
     EXPECT_TRUE(rec.Sounds().empty());
     // Clearing forgets the calls, not the chosen answer.
-    EXPECT_EQ(rec.MessageBox("c", "t", MsgIcon::None, MsgButtons::YesNo, MsgAnswer::Yes),
-              MsgAnswer::No);
+    EXPECT_EQ(rec.MessageBox("c", "t", MsgIcon::None, MsgButtons::YesNo, MsgAnswer::Yes), MsgAnswer::No);
 }
 
 TEST(Desktop, RecorderCountsCallsFromManyThreads) {
@@ -121,8 +115,7 @@ TEST(Desktop, HeadlessBoxPrintsCaptionAndTextAndAnswersTheDefault) {
     for (const auto& c : cases) {
         testing::internal::CaptureStderr();
         const MsgAnswer answer =
-            headless.MessageBox("Error Open COM", "Unable to open COM42", MsgIcon::Error,
-                                c.buttons, c.defaultAnswer);
+            headless.MessageBox("Error Open COM", "Unable to open COM42", MsgIcon::Error, c.buttons, c.defaultAnswer);
         const std::string printed = testing::internal::GetCapturedStderr();
         EXPECT_EQ(answer, c.defaultAnswer) << c.legend;
         EXPECT_NE(printed.find("Error Open COM"), std::string::npos) << c.legend;

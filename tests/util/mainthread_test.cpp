@@ -86,7 +86,7 @@ TEST_F(MainThreadTest, CallsOfOneThreadRunInTheOrderHandedOver) {
 TEST_F(MainThreadTest, ManyThreadsCallsAreSerialisedAndKeepPerThreadOrder) {
     constexpr int kThreads = 4;
     constexpr int kCallsPerThread = 200;
-    int total = 0;                            // main thread only
+    int total = 0;                                 // main thread only
     std::vector<std::vector<int>> seen(kThreads);  // main thread only
     std::atomic<int> finishedThreads{0};
     std::vector<std::thread> workers;

@@ -22,11 +22,13 @@ TEST(PcClockTest, StepsAreFoundOnceAndSlewsNever) {
     const std::vector<StepCase> cases = {
         {"a forward step of 1.2 s is seen once", {0, 0, 1'200'000, 1'200'000, 1'200'000}, {1'200'000}},
         {"a backward step of 20 ms", {0, -20'000, -20'000}, {-20'000}},
-        {"a slew of 0.5 ms a second for 100 s is no step", [] {
+        {"a slew of 0.5 ms a second for 100 s is no step",
+         [] {
              std::vector<int64_t> v;
              for (int i = 0; i < 100; ++i) v.push_back(i * 500);
              return v;
-         }(), {}},
+         }(),
+         {}},
         {"exactly the threshold is no step", {0, kClockStepThresholdUs}, {}},
         {"the first look has nothing to compare with", {5 * kSecondUs}, {}},
     };
@@ -56,16 +58,33 @@ TEST(PcClockTest, LineSaysStatusOrRecentStep) {
         const char* expected;
     };
     const std::vector<LineCase> cases = {
-        {"synchronised, error rounded up", {PcClockSync::Synchronised, 1500, 16000}, std::nullopt, stepAt,
-         "PC clock: synchronised, error \xC2\xB1" "2 ms"},
-        {"a tiny error still shows 1 ms", {PcClockSync::Synchronised, 0, 100}, std::nullopt, stepAt,
-         "PC clock: synchronised, error \xC2\xB1" "1 ms"},
-        {"not synchronised", {PcClockSync::NotSynchronised, 16000, 16000}, std::nullopt, stepAt,
+        {"synchronised, error rounded up",
+         {PcClockSync::Synchronised, 1500, 16000},
+         std::nullopt,
+         stepAt,
+         "PC clock: synchronised, error \xC2\xB1"
+         "2 ms"},
+        {"a tiny error still shows 1 ms",
+         {PcClockSync::Synchronised, 0, 100},
+         std::nullopt,
+         stepAt,
+         "PC clock: synchronised, error \xC2\xB1"
+         "1 ms"},
+        {"not synchronised",
+         {PcClockSync::NotSynchronised, 16000, 16000},
+         std::nullopt,
+         stepAt,
          "PC clock: not synchronised"},
         {"unknown", {}, std::nullopt, stepAt, "PC clock: status unknown"},
-        {"a step within the minute wins", {PcClockSync::Synchronised, 0, 0}, step, stepAt + 59 * kSecondUs,
+        {"a step within the minute wins",
+         {PcClockSync::Synchronised, 0, 0},
+         step,
+         stepAt + 59 * kSecondUs,
          "PC clock: stepped +1.204 s at 14:03:11"},
-        {"an old step is forgotten", {PcClockSync::NotSynchronised, 0, 0}, step, stepAt + 61 * kSecondUs,
+        {"an old step is forgotten",
+         {PcClockSync::NotSynchronised, 0, 0},
+         step,
+         stepAt + 61 * kSecondUs,
          "PC clock: not synchronised"},
     };
     for (const LineCase& c : cases) EXPECT_EQ(PcClockLine(c.status, c.step, c.now), c.expected) << c.legend;

@@ -158,8 +158,7 @@ TEST(RegExprSyntax, GroupsCaptureInOrderOfTheirOpeningParentheses) {
         {"a group undone by backtracking", "(a)?ab", "ab", {""}},
         {"a group from a loop iteration given back", "(ab)*abx", "ababx", {"ab"}},
         {"a non-greedy group", "(a+?)(a*)", "aaa", {"a", "aa"}},
-        {"a back reference inside the group that it names sees the last capture", "(a\\1?)+", "aaa",
-         {"aa"}},
+        {"a back reference inside the group that it names sees the last capture", "(a\\1?)+", "aaa", {"aa"}},
     };
     for (const auto& c : cases) {
         TRegExpr re;
@@ -234,8 +233,10 @@ TEST(RegExprModifiers, PropertyFlagsChangeTheMatch) {
         {"x: blanks and comments ignored", R::kModifierX, true, "a b #c\n c", "abc", "abc"},
         {"x off: blanks count", R::kModifierX, false, "a b", "ab a b", "a b"},
         {"x: a comment without line break runs to the end", R::kModifierX, true, "ab#c", "abc", "ab"},
-        {"r: lower-case Cyrillic range includes yo", R::kModifierR, true, "[\xE0-\xFF]+", "\xB8\xE0\xFF", "\xB8\xE0\xFF"},
-        {"r: upper-case Cyrillic range includes Yo", R::kModifierR, true, "[\xC0-\xDF]+", "\xA8\xC0\xDF", "\xA8\xC0\xDF"},
+        {"r: lower-case Cyrillic range includes yo", R::kModifierR, true, "[\xE0-\xFF]+", "\xB8\xE0\xFF",
+         "\xB8\xE0\xFF"},
+        {"r: upper-case Cyrillic range includes Yo", R::kModifierR, true, "[\xC0-\xDF]+", "\xA8\xC0\xDF",
+         "\xA8\xC0\xDF"},
         {"r: a-to-Ya covers both cases and both yo", R::kModifierR, true, "[\xE0-\xDF]+", "x\xA8\xB8\xC0\xFFx",
          "\xA8\xB8\xC0\xFF"},
         {"r off: the lower-case range is a plain range", R::kModifierR, false, "[\xE0-\xFF]+", "\xB8\xE0", "\xE0"},
@@ -369,11 +370,16 @@ TEST(RegExprCase, Cp1252InversionPairs) {
         unsigned char out;
     };
     const Case cases[] = {
-        {"ASCII upper to lower", 'Q', 'q'}, {"ASCII lower to upper", 'z', 'Z'},
-        {"digit unchanged", '7', '7'},      {"Latin-1 upper", 0xC9, 0xE9},
-        {"Latin-1 lower", 0xFE, 0xDE},      {"multiplication sign unchanged", 0xD7, 0xD7},
-        {"division sign unchanged", 0xF7, 0xF7}, {"sharp s unchanged", 0xDF, 0xDF},
-        {"S caron", 0x8A, 0x9A},            {"y diaeresis", 0xFF, 0x9F},
+        {"ASCII upper to lower", 'Q', 'q'},
+        {"ASCII lower to upper", 'z', 'Z'},
+        {"digit unchanged", '7', '7'},
+        {"Latin-1 upper", 0xC9, 0xE9},
+        {"Latin-1 lower", 0xFE, 0xDE},
+        {"multiplication sign unchanged", 0xD7, 0xD7},
+        {"division sign unchanged", 0xF7, 0xF7},
+        {"sharp s unchanged", 0xDF, 0xDF},
+        {"S caron", 0x8A, 0x9A},
+        {"y diaeresis", 0xFF, 0x9F},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(static_cast<unsigned char>(RegExprInvertCaseCp1252(static_cast<char>(c.in))), c.out) << c.legend;

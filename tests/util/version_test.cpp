@@ -17,8 +17,7 @@ namespace {
 class VersionFile : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir_ = std::filesystem::temp_directory_path() /
-               ("sincrovia_version_test_" + std::to_string(getpid()));
+        dir_ = std::filesystem::temp_directory_path() / ("sincrovia_version_test_" + std::to_string(getpid()));
         std::filesystem::create_directories(dir_);
     }
     void TearDown() override { std::filesystem::remove_all(dir_); }
@@ -72,23 +71,23 @@ TEST_F(VersionFile, FindsTheRecordWhereverItLies) {
     } cases[] = {
         {"record at the start", Record("2.3.4.5") + filler, "2.3.4.5"},
         {"record in the middle of binary bytes",
-         std::string("\x7F" "ELF\0\0\x01", 7) + filler + Record("1.0.0.0") + filler, "1.0.0.0"},
+         std::string("\x7F"
+                     "ELF\0\0\x01",
+                     7) +
+             filler + Record("1.0.0.0") + filler,
+         "1.0.0.0"},
         {"record at the very end", filler + Record("10.20.30.40"), "10.20.30.40"},
-        {"record straddling two reads", std::string(chunk - 10, 'y') + Record("7.7.7.7") + filler,
-         "7.7.7.7"},
-        {"marker split by the end of the first read",
-         std::string(chunk - 3, 'y') + Record("8.8.8.8"), "8.8.8.8"},
-        {"record beginning exactly at the second read",
-         std::string(chunk, 'y') + Record("9.9.9.9"), "9.9.9.9"},
+        {"record straddling two reads", std::string(chunk - 10, 'y') + Record("7.7.7.7") + filler, "7.7.7.7"},
+        {"marker split by the end of the first read", std::string(chunk - 3, 'y') + Record("8.8.8.8"), "8.8.8.8"},
+        {"record beginning exactly at the second read", std::string(chunk, 'y') + Record("9.9.9.9"), "9.9.9.9"},
         {"a marker followed by other text is skipped for the real record",
          std::string(FileVersionMarker()) + "hello" + filler + Record("3.1.4.1"), "3.1.4.1"},
-        {"a marker followed at once by a zero is skipped",
-         Record("") + filler + Record("2.7.1.8"), "2.7.1.8"},
+        {"a marker followed at once by a zero is skipped", Record("") + filler + Record("2.7.1.8"), "2.7.1.8"},
         {"the first record wins", Record("1.1.1.1") + Record("2.2.2.2"), "1.1.1.1"},
         {"no record", filler, ""},
         {"empty file", "", ""},
-        {"record without its zero byte at the end of the file",
-         filler + std::string(FileVersionMarker()) + "1.2.3.4", ""},
+        {"record without its zero byte at the end of the file", filler + std::string(FileVersionMarker()) + "1.2.3.4",
+         ""},
         {"a version longer than any real one", Record(std::string(200, '1')), ""},
         {"marker without version at the end", filler + std::string(FileVersionMarker()), ""},
     };

@@ -58,8 +58,8 @@ TEST(FileVersionTest, TheResourceIsItalianInCodePage1252) {
 }
 
 TEST(FileVersionTest, FilesWithoutAVersionGiveAnEmptyText) {
-    const auto folder = std::filesystem::temp_directory_path() /
-                        ("sincrovia-version-" + std::to_string(::GetCurrentProcessId()));
+    const auto folder =
+        std::filesystem::temp_directory_path() / ("sincrovia-version-" + std::to_string(::GetCurrentProcessId()));
     std::filesystem::create_directories(folder);
     const auto plain = folder / "plain.txt";
     std::ofstream(plain) << "FileVersion 9.9.9.9 and no resource";

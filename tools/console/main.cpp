@@ -12,6 +12,7 @@ int main(int argc, char** argv) {
     // Message boxes, beeps and sounds of the link through the system where it has them.
     sincrovia::SetDesktop(&sincrovia::PlatformDesktop());
     const std::vector<std::string> args(argv + 1, argv + argc);
-    if (!args.empty() && args.front() == "history") return RunConsoleHistory({args.begin() + 1, args.end()}, std::cout, std::cerr);
+    if (!args.empty() && args.front() == "history")
+        return RunConsoleHistory({args.begin() + 1, args.end()}, std::cout, std::cerr);
     return sincrovia::RunDecoderConsole(args, {std::cin, std::cout, std::cerr});
 }

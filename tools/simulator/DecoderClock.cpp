@@ -31,8 +31,7 @@ DecoderClock::DecoderClock(int64_t startUs, int64_t offsetMs, double driftPpm)
 
 int64_t DecoderClock::ReadingAt(int64_t pcUs) const {
     const int64_t elapsed = pcUs - anchorPcUs_;
-    const auto gained =
-        std::llround(static_cast<double>(elapsed) * driftPpm_ * kPerMillion);
+    const auto gained = std::llround(static_cast<double>(elapsed) * driftPpm_ * kPerMillion);
     return anchorReadingUs_ + elapsed + static_cast<int64_t>(gained);
 }
 
@@ -69,10 +68,9 @@ ClockFields LocalFields(int64_t unixUs) {
     return f;
 }
 
-std::optional<int64_t> LocalSecondToUnixUs(int year, int month, int day, int hour, int minute,
-                                           int second) {
-    if (month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month) || hour < 0 ||
-        hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59)
+std::optional<int64_t> LocalSecondToUnixUs(int year, int month, int day, int hour, int minute, int second) {
+    if (month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month) || hour < 0 || hour > 23 || minute < 0 ||
+        minute > 59 || second < 0 || second > 59)
         return std::nullopt;
     tm local{};
     local.tm_year = year - kTmYearBase;

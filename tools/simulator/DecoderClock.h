@@ -46,7 +46,6 @@ ClockFields LocalFields(int64_t unixUs);
 
 /// Unix time in microseconds of the local calendar second given, or nothing when the fields
 /// do not form a valid date and time.
-std::optional<int64_t> LocalSecondToUnixUs(int year, int month, int day, int hour, int minute,
-                                           int second);
+std::optional<int64_t> LocalSecondToUnixUs(int year, int month, int day, int hour, int minute, int second);
 
 }  // namespace sincrovia::sim

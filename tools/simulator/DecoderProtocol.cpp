@@ -31,15 +31,12 @@ Candidate Examine(std::string_view buffer, std::size_t at) {
     if (frame[length - 2] != kCr || frame[length - 1] != kLf) return Candidate::kNotAFrame;
     const std::size_t headLength = length - kChecksumLength - 2;
     uint32_t carried = 0;
-    for (std::size_t i = 0; i < kChecksumLength; ++i)
-        carried = (carried << 8) | Byte(frame, headLength + i);
-    return carried == HalvedChecksum(frame.substr(0, headLength)) ? Candidate::kGood
-                                                                  : Candidate::kBadChecksum;
+    for (std::size_t i = 0; i < kChecksumLength; ++i) carried = (carried << 8) | Byte(frame, headLength + i);
+    return carried == HalvedChecksum(frame.substr(0, headLength)) ? Candidate::kGood : Candidate::kBadChecksum;
 }
 
 void PutBigEndian(ByteString& out, std::size_t at, uint32_t value, std::size_t size) {
-    for (std::size_t i = 0; i < size; ++i)
-        out[at + i] = static_cast<char>((value >> (8 * (size - 1 - i))) & 0xFFu);
+    for (std::size_t i = 0; i < size; ++i) out[at + i] = static_cast<char>((value >> (8 * (size - 1 - i))) & 0xFFu);
 }
 
 }  // namespace
@@ -63,8 +60,8 @@ std::vector<CommandFrame> FrameReader::Feed(std::string_view bytes) {
     buffer_.append(bytes);
     std::vector<CommandFrame> frames;
     const std::string_view view(buffer_);
-    std::size_t pos = 0;     // first byte not yet consumed
-    std::size_t scan = 0;    // position being examined
+    std::size_t pos = 0;             // first byte not yet consumed
+    std::size_t scan = 0;            // position being examined
     std::size_t held = view.size();  // first incomplete candidate, if any
     while (scan < view.size()) {
         const Candidate what = Examine(view, scan);

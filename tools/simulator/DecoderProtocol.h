@@ -71,7 +71,7 @@ private:
 struct PassageFields {
     uint8_t readerId = 1;
     int year = 2000, month = 1, day = 1, hour = 0, minute = 0, second = 0, millisecond = 0;
-    uint32_t number = 0;       ///< running passage count N
+    uint32_t number = 0;  ///< running passage count N
     uint32_t transponder = 1;
     uint16_t valueV = 0;
     uint8_t flags = 0;

@@ -27,7 +27,7 @@ constexpr int64_t kUsPerMs = 1'000;
 constexpr int64_t kUsPerSecond = 1'000'000;
 constexpr int64_t kUsPerMinute = 60 * kUsPerSecond;
 constexpr int64_t kNever = INT64_MAX;
-constexpr int64_t kGarbageTickUs = 100'000;  // noise goes out in small bursts ten times a second
+constexpr int64_t kGarbageTickUs = 100'000;         // noise goes out in small bursts ten times a second
 constexpr int64_t kWrittenMillisecondUs = 500'000;  // the program writes at millisecond 500
 constexpr std::size_t kReadChunk = 4096;
 constexpr int kYearBase = 2000;
@@ -74,8 +74,7 @@ struct Simulator::Decoder {
         int64_t takenPcUs;  // the same instant on the PC clock
         CommandFrame frame;
     };
-    explicit Decoder(const DecoderConfig& c)
-        : config(c), clock(PcNowUs(), c.offsetMs, c.driftPpm) {}
+    explicit Decoder(const DecoderConfig& c) : config(c), clock(PcNowUs(), c.offsetMs, c.driftPpm) {}
 
     DecoderConfig config;
     std::string linkPath;
@@ -88,7 +87,7 @@ struct Simulator::Decoder {
     DecoderStats stats;
     uint8_t lastReaderId = 1;
     uint32_t passageNumber = 0;
-    std::vector<Pending> pending;  // sorted by due time
+    std::vector<Pending> pending;    // sorted by due time
     std::vector<Incoming> incoming;  // in line order, so sorted by due time
     int64_t lineBusyUntilPcUs = 0;   // the last byte of the frames read so far arrives then
     int64_t nextPassageMonoUs = kNever;
@@ -158,8 +157,7 @@ bool Simulator::OpenLine(Decoder& d, const std::string& folder, std::string& err
         return false;
     }
     char name[PATH_MAX];
-    if (::grantpt(d.master) != 0 || ::unlockpt(d.master) != 0 ||
-        ::ptsname_r(d.master, name, sizeof name) != 0) {
+    if (::grantpt(d.master) != 0 || ::unlockpt(d.master) != 0 || ::ptsname_r(d.master, name, sizeof name) != 0) {
         error = who + ErrnoText("pseudo-terminal setup");
         return false;
     }
@@ -185,7 +183,7 @@ bool Simulator::OpenLine(Decoder& d, const std::string& folder, std::string& err
         return false;
     }
     const std::string link = folder + "/" + d.config.name;
-    struct stat st{};
+    struct stat st {};
     if (::lstat(link.c_str(), &st) == 0 && !S_ISLNK(st.st_mode)) {
         error = who + link + " exists and is not a link";
         return false;
@@ -222,7 +220,7 @@ bool Simulator::Start(std::string& error) {
         error = ErrnoText("mkdir " + folder);
         return false;
     }
-    struct stat st{};
+    struct stat st {};
     if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
         error = folder + " is not a folder";
         return false;
@@ -249,12 +247,10 @@ bool Simulator::Start(std::string& error) {
         d.mutedBySet = false;
         d.reader = FrameReader{};
         if (d.config.passagesPerMinute > 0.0)
-            d.nextPassageMonoUs =
-                mono + std::llround(static_cast<double>(kUsPerMinute) / d.config.passagesPerMinute);
+            d.nextPassageMonoUs = mono + std::llround(static_cast<double>(kUsPerMinute) / d.config.passagesPerMinute);
         if (d.config.garbagePerSecond > 0.0) d.nextGarbageMonoUs = mono + kGarbageTickUs;
         if (d.config.hangupSeconds > 0.0)
-            d.hangupMonoUs =
-                mono + std::llround(d.config.hangupSeconds * static_cast<double>(kUsPerSecond));
+            d.hangupMonoUs = mono + std::llround(d.config.hangupSeconds * static_cast<double>(kUsPerSecond));
     }
     running_ = true;
     stopping_ = false;
@@ -306,8 +302,7 @@ std::vector<ArrivalEntry> Simulator::Arrivals() const {
 
 bool Simulator::WaitForArrivals(std::size_t count, int timeoutMs) const {
     std::unique_lock lock(mutex_);
-    return arrived_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                             [&] { return arrivals_.size() >= count; });
+    return arrived_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return arrivals_.size() >= count; });
 }
 
 int64_t Simulator::DecoderClockAt(std::size_t i, int64_t pcUs) const {
@@ -348,14 +343,12 @@ void Simulator::Queue(Decoder& d, ByteString bytes, int64_t dueMonoUs) {
     // The bytes start to leave at `dueMonoUs`; a pseudo-terminal delivers them at once, so they
     // are written when the last one would have reached the PC.
     dueMonoUs += LineTimeUs(d, bytes.size());
-    const auto at = std::upper_bound(
-        d.pending.begin(), d.pending.end(), dueMonoUs,
-        [](int64_t due, const Decoder::Pending& p) { return due < p.dueMonoUs; });
+    const auto at = std::upper_bound(d.pending.begin(), d.pending.end(), dueMonoUs,
+                                     [](int64_t due, const Decoder::Pending& p) { return due < p.dueMonoUs; });
     d.pending.insert(at, Decoder::Pending{dueMonoUs, std::move(bytes)});
 }
 
-void Simulator::SendPassage(Decoder& d, uint8_t readerId, uint32_t transponder, int64_t pcUs,
-                            int64_t dueMonoUs) {
+void Simulator::SendPassage(Decoder& d, uint8_t readerId, uint32_t transponder, int64_t pcUs, int64_t dueMonoUs) {
     const ClockFields f = LocalFields(d.clock.ReadingAt(pcUs));
     PassageFields p;
     p.readerId = readerId;
@@ -375,57 +368,54 @@ void Simulator::SendPassage(Decoder& d, uint8_t readerId, uint32_t transponder, 
 
 void Simulator::HandleFrame(Decoder& d, const CommandFrame& frame, int64_t arrivalPcUs) {
     const int64_t arrivalMono = MonoNowUs();
-    const int jitter =
-        d.config.jitterMs > 0 ? std::uniform_int_distribution(0, d.config.jitterMs)(random_) : 0;
+    const int jitter = d.config.jitterMs > 0 ? std::uniform_int_distribution(0, d.config.jitterMs)(random_) : 0;
     const int64_t due = arrivalMono + (d.config.latencyMs + jitter) * kUsPerMs;
     const std::string& name = d.config.name;
     ++d.stats.frames;
     d.lastReaderId = frame.readerId;
     switch (frame.code) {
-        case kCmdFirmware:
-            ++d.stats.firmwareRequests;
-            if (d.Answers())
-                Queue(d, BuildFirmwareRecord(frame.readerId, d.config.firmware, d.config.longFirmware),
-                      due);
-            break;
-        case kCmdSetDateTime: {
-            const auto b = [&](std::size_t i) { return static_cast<uint8_t>(frame.payload[i]); };
-            // Payload: year - 2000, month, day, weekday (not needed), hours, minutes, seconds.
-            const auto second = LocalSecondToUnixUs(kYearBase + b(0), b(1), b(2), b(4), b(5), b(6));
-            if (!second) {
-                ++d.stats.badDateTimes;
-                Report(name + ": impossible date or time ignored: " + HexBytes(frame.payload));
-                break;
-            }
-            d.clock.SetAt(arrivalPcUs, *second + kWrittenMillisecondUs);
-            ++d.stats.clockSets;
-            Report(name + ": clock set");
-            if (d.config.afterSet == AfterSet::Silent) d.mutedBySet = true;
-            // The timers close the line in this same pass of the loop.
-            if (d.config.afterSet == AfterSet::Hangup) d.hangupMonoUs = arrivalMono;
+    case kCmdFirmware:
+        ++d.stats.firmwareRequests;
+        if (d.Answers()) Queue(d, BuildFirmwareRecord(frame.readerId, d.config.firmware, d.config.longFirmware), due);
+        break;
+    case kCmdSetDateTime: {
+        const auto b = [&](std::size_t i) { return static_cast<uint8_t>(frame.payload[i]); };
+        // Payload: year - 2000, month, day, weekday (not needed), hours, minutes, seconds.
+        const auto second = LocalSecondToUnixUs(kYearBase + b(0), b(1), b(2), b(4), b(5), b(6));
+        if (!second) {
+            ++d.stats.badDateTimes;
+            Report(name + ": impossible date or time ignored: " + HexBytes(frame.payload));
             break;
         }
-        case kCmdResetTimer:
-        case kCmdResetTimerRelative:
-            ++d.stats.timerResets;
-            Report(name + ": lap timer reset (" + std::to_string(d.stats.timerResets) + ")");
-            break;
-        case kCmdManualLap:
-            ++d.stats.manualLaps;
-            if (d.Answers()) {
-                SendPassage(d, frame.readerId, d.config.transponder, arrivalPcUs, due);
-                ++d.stats.passagesSent;
-            }
-            break;
-        case kCmdResetGps:
-            ++d.stats.gpsResets;
-            if (d.config.gps) d.clock.FollowTrueTime(arrivalPcUs);
-            Report(name + ": GPS reset" + (d.config.gps ? ", clock follows true time" : ""));
-            break;
-        default:
-            ++d.stats.unknownCommands;
-            Report(name + ": unknown command " + std::to_string(frame.code) + " ignored");
-            break;
+        d.clock.SetAt(arrivalPcUs, *second + kWrittenMillisecondUs);
+        ++d.stats.clockSets;
+        Report(name + ": clock set");
+        if (d.config.afterSet == AfterSet::Silent) d.mutedBySet = true;
+        // The timers close the line in this same pass of the loop.
+        if (d.config.afterSet == AfterSet::Hangup) d.hangupMonoUs = arrivalMono;
+        break;
+    }
+    case kCmdResetTimer:
+    case kCmdResetTimerRelative:
+        ++d.stats.timerResets;
+        Report(name + ": lap timer reset (" + std::to_string(d.stats.timerResets) + ")");
+        break;
+    case kCmdManualLap:
+        ++d.stats.manualLaps;
+        if (d.Answers()) {
+            SendPassage(d, frame.readerId, d.config.transponder, arrivalPcUs, due);
+            ++d.stats.passagesSent;
+        }
+        break;
+    case kCmdResetGps:
+        ++d.stats.gpsResets;
+        if (d.config.gps) d.clock.FollowTrueTime(arrivalPcUs);
+        Report(name + ": GPS reset" + (d.config.gps ? ", clock follows true time" : ""));
+        break;
+    default:
+        ++d.stats.unknownCommands;
+        Report(name + ": unknown command " + std::to_string(frame.code) + " ignored");
+        break;
     }
 }
 
@@ -485,18 +475,17 @@ void Simulator::RunTimers(int64_t nowMonoUs) {
         }
         if (nowMonoUs >= d.nextPassageMonoUs) {
             if (d.Answers()) {
-                const uint32_t transponder = std::uniform_int_distribution(
-                    kFirstRoamingTransponder, kLastRoamingTransponder)(random_);
+                const uint32_t transponder =
+                    std::uniform_int_distribution(kFirstRoamingTransponder, kLastRoamingTransponder)(random_);
                 SendPassage(d, d.lastReaderId, transponder, PcNowUs(), nowMonoUs);
                 ++d.stats.passagesSent;
             }
-            const auto interval =
-                std::llround(static_cast<double>(kUsPerMinute) / d.config.passagesPerMinute);
+            const auto interval = std::llround(static_cast<double>(kUsPerMinute) / d.config.passagesPerMinute);
             d.nextPassageMonoUs = std::max<int64_t>(d.nextPassageMonoUs + interval, nowMonoUs + 1);
         }
         if (nowMonoUs >= d.nextGarbageMonoUs) {
-            d.garbageCarry += d.config.garbagePerSecond * static_cast<double>(kGarbageTickUs) /
-                              static_cast<double>(kUsPerSecond);
+            d.garbageCarry +=
+                d.config.garbagePerSecond * static_cast<double>(kGarbageTickUs) / static_cast<double>(kUsPerSecond);
             const auto count = static_cast<std::size_t>(d.garbageCarry);
             d.garbageCarry -= static_cast<double>(count);
             if (d.Answers() && count > 0) {
@@ -567,8 +556,7 @@ void Simulator::Loop() {
             for (std::size_t i = 0; i < fds.size(); ++i) {
                 if (fds[i].revents == 0) continue;
                 if (owners[i] == nullptr) {
-                    while (::read(wakeRead_, buffer, sizeof buffer) > 0) {
-                    }
+                    while (::read(wakeRead_, buffer, sizeof buffer) > 0) {}
                     continue;
                 }
                 // Only this thread reads the masters, so no lock is needed around the read.
@@ -576,8 +564,7 @@ void Simulator::Loop() {
                     const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
                     const int64_t pc = PcNowUs();
                     if (n > 0) {
-                        chunks.push_back(
-                            Chunk{owners[i], ByteString(buffer, static_cast<std::size_t>(n)), pc});
+                        chunks.push_back(Chunk{owners[i], ByteString(buffer, static_cast<std::size_t>(n)), pc});
                         continue;
                     }
                     if (n < 0 && errno == EINTR) continue;

@@ -113,8 +113,7 @@ private:
     /// Takes every frame that has finished crossing its line; true when any was taken.
     bool TakeDueFrames(int64_t nowMonoUs);
     void Queue(Decoder& d, ByteString bytes, int64_t dueMonoUs);
-    void SendPassage(Decoder& d, uint8_t readerId, uint32_t transponder, int64_t pcUs,
-                     int64_t dueMonoUs);
+    void SendPassage(Decoder& d, uint8_t readerId, uint32_t transponder, int64_t pcUs, int64_t dueMonoUs);
     bool OpenLine(Decoder& d, const std::string& folder, std::string& error);
     void RunTimers(int64_t nowMonoUs);
     void Flush(Decoder& d, int64_t nowMonoUs);

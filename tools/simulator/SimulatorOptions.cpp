@@ -10,8 +10,8 @@ namespace {
 
 constexpr std::size_t kMaxNameLength = 64;
 constexpr std::string_view kBanner = "teKAN - teVO Ver: ";
-constexpr std::size_t kShortTextLength = 35;  // text bytes of the 45-byte firmware record
-constexpr std::size_t kLongTextLength = 37;   // text bytes of the 47-byte firmware record
+constexpr std::size_t kShortTextLength = 35;               // text bytes of the 45-byte firmware record
+constexpr std::size_t kLongTextLength = 37;                // text bytes of the 47-byte firmware record
 constexpr int64_t kMaxOffsetMs = 10LL * 366 * 86'400'000;  // ten years either way
 constexpr double kMaxDriftPpm = 100'000.0;                 // 10 %
 constexpr int kMaxDelayMs = 60'000;
@@ -35,22 +35,27 @@ bool ParseReal(std::string_view text, double lo, double hi, double& out) {
     double value = 0.0;
     const char* end = text.data() + text.size();
     auto [ptr, ec] = std::from_chars(text.data(), end, value, std::chars_format::fixed);
-    if (text.empty() || ec != std::errc() || ptr != end || !std::isfinite(value) || value < lo ||
-        value > hi)
+    if (text.empty() || ec != std::errc() || ptr != end || !std::isfinite(value) || value < lo || value > hi)
         return false;
     out = value;
     return true;
 }
 
 bool ParseFlag(std::string_view text, bool& out) {
-    if (text == "0") { out = false; return true; }
-    if (text == "1") { out = true; return true; }
+    if (text == "0") {
+        out = false;
+        return true;
+    }
+    if (text == "1") {
+        out = true;
+        return true;
+    }
     return false;
 }
 
 bool IsVersionChar(char c) {
-    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '.' ||
-           c == '-' || c == '_';
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '.' || c == '-' ||
+           c == '_';
 }
 
 // Applies one key=value to `config`; returns an error text or empty.
@@ -126,8 +131,8 @@ std::string ApplyKey(std::string_view key, std::string_view value, DecoderConfig
 bool IsValidPortName(std::string_view name) {
     if (name.empty() || name.size() > kMaxNameLength || name.front() == '.') return false;
     for (char c : name) {
-        const bool ok = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
-                        c == '_' || c == '-' || c == '.';
+        const bool ok = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' ||
+                        c == '-' || c == '.';
         if (!ok) return false;
     }
     return true;
@@ -138,8 +143,7 @@ std::optional<DecoderConfig> ParseDecoderArgument(std::string_view argument, std
     const auto colon = argument.find(':');
     const std::string_view name = argument.substr(0, colon);
     if (!IsValidPortName(name)) {
-        error = "bad decoder name '" + std::string(name) +
-                "' (1 to 64 of A-Z a-z 0-9 _ - ., not starting with '.')";
+        error = "bad decoder name '" + std::string(name) + "' (1 to 64 of A-Z a-z 0-9 _ - ., not starting with '.')";
         return std::nullopt;
     }
     config.name = std::string(name);
@@ -172,8 +176,7 @@ std::optional<DecoderConfig> ParseDecoderArgument(std::string_view argument, std
             rest = rest.substr(comma + 1);
         }
     }
-    const std::size_t room =
-        (config.longFirmware ? kLongTextLength : kShortTextLength) - kBanner.size();
+    const std::size_t room = (config.longFirmware ? kLongTextLength : kShortTextLength) - kBanner.size();
     if (config.firmware.size() > room) {
         error = config.name + ": firmware text longer than " + std::to_string(room) +
                 " characters does not fit in the record";
@@ -182,8 +185,7 @@ std::optional<DecoderConfig> ParseDecoderArgument(std::string_view argument, std
     return config;
 }
 
-std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& arguments,
-                                            std::string& error) {
+std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& arguments, std::string& error) {
     CommandLine line;
     bool logGiven = false;
     std::set<std::string, std::less<>> names;

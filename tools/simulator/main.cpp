@@ -55,9 +55,7 @@ int main(int argc, char** argv) {
             std::fflush(log);
         });
     }
-    simulator.SetEventSink([](const std::string& text) {
-        std::fprintf(stderr, "%s\n", text.c_str());
-    });
+    simulator.SetEventSink([](const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); });
     for (const DecoderConfig& config : line->decoders) {
         if (!simulator.AddDecoder(config, error)) {
             std::fprintf(stderr, "sincrovia-decoder-sim: %s\n", error.c_str());
@@ -70,8 +68,7 @@ int main(int argc, char** argv) {
         return kExitFailure;
     }
     for (std::size_t i = 0; i < simulator.DecoderCount(); ++i)
-        std::fprintf(stderr, "%s -> %s\n", simulator.PortName(i).c_str(),
-                     simulator.LinkPath(i).c_str());
+        std::fprintf(stderr, "%s -> %s\n", simulator.PortName(i).c_str(), simulator.LinkPath(i).c_str());
     std::fputs("ready\n", stdout);
     std::fflush(stdout);
 
