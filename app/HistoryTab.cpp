@@ -36,6 +36,7 @@
 #include "decoder_link/ProgramFolder.h"
 #include "history/HistoryCsv.h"
 #include "util/LeggiVerPrg.h"
+#include "util/DateTime.h"
 
 namespace sincrovia {
 
@@ -256,7 +257,7 @@ void THistoryTab::RefreshForecast() {
         lines << line;
     }
     LblDrift->setText(lines.isEmpty() ? "not enough readings since the last write" : lines.join("\n"));
-    forecastLine_ = QString::fromStdString(history::ForecastText(Forecast(SystemNowUs()), CurrentThresholdMs()));
+    forecastLine_ = QString::fromStdString(history::ForecastText(Forecast(NowUnixUs()), CurrentThresholdMs()));
     LblForecast->setText(forecastLine_);
     ShowMessages();
 }
@@ -370,7 +371,7 @@ void THistoryTab::RecordRound(const RoundResult& round) {
 
 void THistoryTab::WarnIfCrossingNear(const RoundResult& round) {
     if (round.verdict != ResultTextOf(srOK)) return;  // a worse verdict stands as it is
-    const int64_t now = SystemNowUs();
+    const int64_t now = NowUnixUs();
     const history::SpreadForecast f = Forecast(now);
     if (!f.crossing || f.atUnixUs - now >= ForecastWarningMinutes * kUsPerMinute) return;
     const char* warning = ResultTextOf(srWarning);

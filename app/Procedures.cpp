@@ -49,11 +49,6 @@ int64_t ElapsedMs(std::chrono::steady_clock::time_point since) {
 
 }  // namespace
 
-int64_t SystemNowUs() {
-    return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
-
 int64_t SteadyNowMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
         .count();
@@ -169,7 +164,7 @@ void TSincroviaProcedures::SendToAllLinks(const std::function<BuiltFrame(TTest&)
     // other; logging follows once all are on their way.
     for (Outgoing& o : out) {
         o.link->WriteFrame(o.frame.bytes);
-        if (writtenUnixUs != nullptr) (*writtenUnixUs)[o.index] = SystemNowUs();
+        if (writtenUnixUs != nullptr) (*writtenUnixUs)[o.index] = NowUnixUs();
     }
     for (Outgoing& o : out) o.link->LogSentFrame(o.frame.tag, o.frame.logLine);
 }
@@ -194,7 +189,7 @@ void TSincroviaProcedures::SendReadDateTimeAll(TDateTime t) {
     FreezePcTime(t);
     std::array<bool, SlotCount> asked{};
     for (std::size_t i = 0; i < asked.size(); ++i) asked[i] = slots_[i].PortOpen;
-    round_.Open(roundKind_, SystemNowUs(), asked, SteadyNowMs());
+    round_.Open(roundKind_, NowUnixUs(), asked, SteadyNowMs());
     // A tooltip tells the timing of its slot's reading in this round only.
     for (int slot = 1; slot <= SlotCount; ++slot) w_.TimeBox(slot)->setToolTip("");
     SendToAllLinks([t](TTest& link) { return BuildCommandFrame(DecoderCommand::ManualLap, link.Settings(), t); },
@@ -285,7 +280,7 @@ bool TSincroviaProcedures::ConfirmWriteAfterClockStep() {
     // The decoders would take a PC time that has just jumped: written only when the user says
     // so; the box's default (and an unattended run) keeps the decoders as they are.
     const std::optional<ClockStep> step = w_.PcClockWatch->LastStep();
-    if (!step || !w_.PcClockWatch->SteppedRecently(SystemNowUs())) return true;
+    if (!step || !w_.PcClockWatch->SteppedRecently(NowUnixUs())) return true;
     const std::string text = ClockStepText(*step) + ".\r\n\r\nThe decoders would take a time that has just jumped. " +
                              "Write the PC time into the decoders anyway?";
     return Desktop().MessageBox(ApplicationTitle, text, MsgIcon::Warning, MsgButtons::YesNo, MsgAnswer::No) ==
@@ -315,16 +310,16 @@ void TSincroviaProcedures::AlignAndWrite() {
     int64_t leadUs = 0;
     if (options_.alignAtDecoder) {
         for (Outgoing& o : out) {
-            const ByteString probe = frameAt(*o.link, SystemNowUs() / kUsPerMs).bytes;
+            const ByteString probe = frameAt(*o.link, NowUnixUs() / kUsPerMs).bytes;
             leadUs = std::max(leadUs, TransmissionUs(probe.size(), o.link->LineShape()));
         }
     }
-    const int64_t planned = PlannedAlignmentUnixMs((SystemNowUs() + leadUs) / kUsPerMs);
+    const int64_t planned = PlannedAlignmentUnixMs((NowUnixUs() + leadUs) / kUsPerMs);
     for (Outgoing& o : out) o.bytes = frameAt(*o.link, planned).bytes;
 
     int64_t nowUs = 0;
     for (;;) {
-        nowUs = SystemNowUs() + leadUs;
+        nowUs = NowUnixUs() + leadUs;
         const auto ms = static_cast<int>(FloorMod(FloorDiv(nowUs, kUsPerMs), kMsPerSecond));
         if (IsAlignmentInstant(ms)) break;
     }
@@ -372,7 +367,7 @@ void TSincroviaProcedures::ActBotWriteDateAndTimeExecute(QAction* action) {
     w_.SetStatusText(kWriteStatus);
     if (TTest* link = Slot(slot).DecoderLink) {
         link->SendSetDateTime(when);
-        lastSyncUnixUs_ = SystemNowUs();  // a decoder took the PC's time scale
+        lastSyncUnixUs_ = NowUnixUs();  // a decoder took the PC's time scale
     }
     StartStep(ProcedureStep::AfterSingleWrite);
 }
@@ -424,3 +419,4 @@ void TSincroviaProcedures::ActBotSendCmd55Execute() {
 }  // namespace sincrovia
 
 #include "moc_Procedures.cpp"
+#include "util/DateTime.h"

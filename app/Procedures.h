@@ -314,8 +314,6 @@ private:
 
 /// Milliseconds of the steady clock (for the age of clock requests).
 int64_t SteadyNowMs();
-/// The PC wall clock in Unix microseconds.
-int64_t SystemNowUs();
 
 /// Attaches the procedures to `window` (owned by it) and returns them.
 TSincroviaProcedures* AttachProcedures(TSincrovia& window, TProcedureOptions options = {});

@@ -1,4 +1,5 @@
 #include "history/HistoryCsv.h"
+#include "util/DateTime.h"
 
 #include <chrono>
 #include <cstdio>
@@ -24,11 +25,6 @@ std::string Field(const std::string& text) {
 }
 
 std::string Field(const std::optional<int64_t>& v) { return v ? std::to_string(*v) : std::string(); }
-
-int64_t NowUnixUs() {
-    return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
 
 }  // namespace
 

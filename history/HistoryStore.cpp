@@ -1,6 +1,7 @@
 #include "history/HistoryStore.h"
 
 #include "history/Checkpointer.h"
+#include "util/DateTime.h"
 
 #include <sqlite3.h>
 
@@ -210,11 +211,6 @@ private:
     sqlite3_stmt* stmt_ = nullptr;
     int rc_ = SQLITE_OK;
 };
-
-int64_t NowUnixUs() {
-    return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
 
 std::string FileNameOf(const std::string& path) { return std::filesystem::path(path).filename().string(); }
 

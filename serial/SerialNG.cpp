@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "util/MainThread.h"
+#include "util/DateTime.h"
 
 namespace sincrovia {
 namespace {
@@ -820,10 +821,7 @@ void TWorkThread::QueueCluster(const std::uint8_t* data, std::uint32_t size) {
     if (c.destroying_) return;
     // The instant the backend took the bytes from the line; where it cannot tell, this read.
     std::int64_t arrival = platform_.LastReceiveUnixUs(c.comHandle_);
-    if (arrival == 0)
-        arrival =
-            std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::system_clock::now().time_since_epoch())
-                .count();
+    if (arrival == 0) arrival = NowUnixUs();
     auto cluster = std::make_unique<TSerialCluster>(size != 0 ? data : nullptr, size, c.commError_, arrival);
     {
         std::lock_guard<std::mutex> lock(c.clusterLock_);

@@ -40,6 +40,7 @@
 
 #include "serial/PortNames.h"
 #include "serial/SerialPlatform.h"
+#include "util/DateTime.h"
 
 namespace sincrovia {
 namespace {
@@ -52,11 +53,6 @@ constexpr std::uint32_t kDefaultQueueSize = 4096;
 constexpr std::uint32_t kKernelTxBuffer = 4096;
 // Bytes taken from the kernel per read call while draining.
 constexpr std::size_t kDrainChunk = 4096;
-
-std::int64_t WallClockUnixUs() {
-    return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
 
 // Flag-word bits that the shared header does not name (they come through FlowControl).
 constexpr std::uint32_t kFlagDtrControlMask = 0x30;
@@ -852,7 +848,7 @@ private:
                 line.rx.append(chunk, static_cast<std::size_t>(n));
             }
             if (line.rx.size() == before) continue;
-            line.lastReceiveUnixUs = WallClockUnixUs();
+            line.lastReceiveUnixUs = NowUnixUs();
             line.rxEvents |= kEvRxChar;
             if (line.rx.find(s.evtChar, before) != std::string::npos) line.rxEvents |= kEvRxFlag;
         }

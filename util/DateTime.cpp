@@ -274,11 +274,17 @@ int DayOfTheWeek(TDateTime value) {
     return static_cast<int>((dayNumber - 1) % kDaysPerWeek) + 1;
 }
 
-int64_t NowUnixMs() {
+int64_t NowUnixUs() {
     timespec ts{};
     clock_gettime(CLOCK_REALTIME, &ts);
-    constexpr int64_t kNsPerMs = 1'000'000;
-    return static_cast<int64_t>(ts.tv_sec) * kMsPerSecond + ts.tv_nsec / kNsPerMs;
+    constexpr int64_t kUsPerSecond = 1'000'000;
+    constexpr int64_t kNsPerUs = 1'000;
+    return static_cast<int64_t>(ts.tv_sec) * kUsPerSecond + ts.tv_nsec / kNsPerUs;
+}
+
+int64_t NowUnixMs() {
+    constexpr int64_t kUsPerMs = 1'000;
+    return NowUnixUs() / kUsPerMs;
 }
 
 /// The Gregorian calendar repeats itself every 400 years (146 097 days).

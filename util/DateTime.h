@@ -62,6 +62,10 @@ TDateTime Now();
 /// The PC clock as milliseconds since the Unix epoch (UTC), the source of Now().
 int64_t NowUnixMs();
 
+/// The PC clock as microseconds since the Unix epoch (UTC): the instants of requests, replies
+/// and rounds.
+int64_t NowUnixUs();
+
 /// Converts a Unix time in milliseconds to a local date-time value.
 TDateTime UnixMsToDateTime(int64_t unixMs);
 

@@ -24,6 +24,7 @@
 #include "app/QtDesktop.h"
 #include "util/MainThread.h"
 #include "bench/BenchStats.h"
+#include "util/DateTime.h"
 
 namespace {
 
@@ -101,9 +102,7 @@ int main(int argc, char** argv) {
 
     // The season ends today, so the tab opens on a day full of rounds.
     int64_t todayFrom = 0, todayTo = 0;
-    const int64_t nowUs =
-        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::system_clock::now().time_since_epoch())
-            .count();
+    const int64_t nowUs = sincrovia::NowUnixUs();
     sincrovia::history::LocalDayBounds(sincrovia::history::LocalDayOf(nowUs), todayFrom, todayTo);
     std::setvbuf(stdout, nullptr, _IOLBF, 0);  // each figure shows as soon as it is measured
     std::vector<double> storeMs;

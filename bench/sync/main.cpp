@@ -38,6 +38,7 @@
 #include "util/DesktopServices.h"
 #include "util/MainThread.h"
 #include "bench/BenchStats.h"
+#include "util/DateTime.h"
 
 namespace {
 
@@ -73,11 +74,6 @@ int64_t SteadyUs() {
         .count();
 }
 
-int64_t UnixUs() {
-    return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
-
 /// How long a pseudo-terminal itself takes to hand a few bytes from one side to a reader
 /// waiting in poll(2) on the other (ms): every figure timed through the simulator's lines
 /// carries this delivery once (the offset) or twice (the round trip), whatever the program does.
@@ -103,14 +99,14 @@ std::vector<double> PtyDeliveryMs() {
         for (int i = 0; i < kPtySamples; ++i) {
             pollfd p{master, POLLIN, 0};
             if (::poll(&p, 1, kPtyWaitMs) <= 0) break;
-            const int64_t now = UnixUs();
+            const int64_t now = sincrovia::NowUnixUs();
             if (::read(master, buffer, sizeof buffer) <= 0) break;
             delays.push_back(static_cast<double>(now - sentUs.load()) / kUsPerMs);
         }
     });
     for (int i = 0; i < kPtySamples; ++i) {
         std::this_thread::sleep_for(kPtySpacing);
-        sentUs.store(UnixUs());
+        sentUs.store(sincrovia::NowUnixUs());
         if (::write(slave, kIgnoredFrame, sizeof kIgnoredFrame) < 0) break;
     }
     reader.join();
@@ -212,7 +208,7 @@ int main(int argc, char* argv[]) {
                 if (align && round.kind == sincrovia::RoundKind::Read) readRounds.push_back(round);
             };
             options.onSyncWrite = [&](int64_t alignedUs) {
-                writeUs.push_back(static_cast<double>(UnixUs() - alignedUs));
+                writeUs.push_back(static_cast<double>(sincrovia::NowUnixUs() - alignedUs));
                 if (align) alignUs.push_back(static_cast<double>(alignedUs % kUsPerSecond - kTargetUs));
             };
             sincrovia::TSincroviaProcedures* procedures = sincrovia::AttachProcedures(window, options);
