@@ -236,6 +236,9 @@ struct RoundBook {
     std::array<int64_t, SlotCount> requestUs{};     ///< PC instant (Unix µs) the request was written, 0 unknown
     std::array<int64_t, SlotCount> arrivalUs{};     ///< PC instant (Unix µs) the reply arrived, 0 unknown
     std::array<ReadingTiming, SlotCount> timing{};  ///< what the reading tells (status Ok with both instants)
+
+    /// Whether slot index `i` (0-based) has both instants of its reading, request and reply.
+    bool Timed(std::size_t i) const { return requestUs[i] != 0 && arrivalUs[i] != 0; }
     /// Per slot: instants (ms of a steady clock) of clock requests not answered yet, oldest first.
     std::array<std::vector<int64_t>, SlotCount> requests{};
 

@@ -136,9 +136,7 @@ TDateTime TSincroviaProcedures::HandleReading(int slot, const ByteString& text) 
 void TSincroviaProcedures::ShowReadingTiming(int slot, TDateTime value) {
     const auto i = static_cast<std::size_t>(slot - 1);
     TTest* link = slots_[i].DecoderLink;
-    const int64_t request = round_.requestUs[i];
-    const int64_t arrival = round_.arrivalUs[i];
-    if (link == nullptr || request == 0 || arrival == 0) {
+    if (link == nullptr || !round_.Timed(i)) {
         w_.TimeBox(slot)->setToolTip("");
         return;
     }
@@ -146,10 +144,11 @@ void TSincroviaProcedures::ShowReadingTiming(int slot, TDateTime value) {
     // by the difference between the two as date-time values (both local time).
     const int64_t requestLineUs = TransmissionUs(kShortFrameLength, link->LineShape());
     const int64_t replyLineUs = TransmissionUs(kPassageRecordLength, link->LineShape());
+    const int64_t request = round_.requestUs[i];
     const int64_t stampUs = request + requestLineUs;
     const TDateTime stampAt = UnixUsToDateTime(stampUs);
     const auto decoderUs = stampUs + static_cast<int64_t>(std::llround((value - stampAt) * kUsPerDay));
-    round_.timing[i] = TimeReading(request, arrival, decoderUs, requestLineUs, replyLineUs);
+    round_.timing[i] = TimeReading(request, round_.arrivalUs[i], decoderUs, requestLineUs, replyLineUs);
     const std::string text = ReadingTimingText(round_.timing[i]);
     w_.TimeBox(slot)->setToolTip(QString::fromStdString(text));
     w_.MemoLines(slot)->AddLine(LogStamp(Now()) + SlotLabel(slot) + ": " + text);

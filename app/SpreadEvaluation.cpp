@@ -78,7 +78,7 @@ void TSincroviaProcedures::EvaluateSpread(int factor) {
         in.readingValid[i] = slots_[i].SlotReading.Valid;
         in.decoderTime[i] = slots_[i].DecoderTime;
         in.status[i] = round_.status[i];
-        if (round_.requestUs[i] != 0 && round_.arrivalUs[i] != 0) in.roundTripUs[i] = round_.timing[i].roundTripUs;
+        if (round_.Timed(i)) in.roundTripUs[i] = round_.timing[i].roundTripUs;
         anyTime = anyTime || !w_.TimeBox(slot)->text().isEmpty();
     }
     in.pcTimeOnRead = w_.FPcTimeOnRead;
@@ -144,7 +144,7 @@ void TSincroviaProcedures::PublishRound(const SpreadInput& in, const SpreadVerdi
         if (r.status != ReadingStatus::Closed)
             r.requestUnixUs = round_.requestUs[i] != 0 ? round_.requestUs[i] : round.startUnixUs;
         r.arrivalUnixUs = round_.arrivalUs[i];
-        if (r.status == ReadingStatus::Ok && round_.requestUs[i] != 0 && round_.arrivalUs[i] != 0) {
+        if (r.status == ReadingStatus::Ok && round_.Timed(i)) {
             r.offsetUs = round_.timing[i].offsetUs;
             r.uncertaintyUs = round_.timing[i].uncertaintyUs;
         }
