@@ -161,10 +161,12 @@ void TSincroviaProcedures::SendToAllLinks(const std::function<BuiltFrame(TTest&)
     for (std::size_t i = 0; i < slots_.size(); ++i)
         if (TTest* link = slots_[i].DecoderLink) out.push_back({i, link, build(*link)});
     // The frames go out back to back, so the decoders hear them within microseconds of each
-    // other; logging follows once all are on their way.
+    // other; logging follows once all are on their way. Each request instant is read just before
+    // its write: a decoder may take the bytes before the call returns, and an instant read after
+    // it (late if the thread was held up in between) would put the decoder's stamp before it.
     for (Outgoing& o : out) {
-        o.link->WriteFrame(o.frame.bytes);
         if (writtenUnixUs != nullptr) (*writtenUnixUs)[o.index] = NowUnixUs();
+        o.link->WriteFrame(o.frame.bytes);
     }
     for (Outgoing& o : out) o.link->LogSentFrame(o.frame.tag, o.frame.logLine);
 }

@@ -13,12 +13,19 @@ namespace {
 
 constexpr double kUsPerSecond = 1e6;
 constexpr double kUsPerMs = 1e3;
+/// A decoder reading counts whole milliseconds: half of one is the least any reading can be off.
+constexpr double kHalfReadingStepUs = 500;
 /// The minus sign of the shown rates (U+2212).
 constexpr char kMinusSign[] = "\xE2\x88\x92";
 
 struct Sums {
     std::string decoder;
-    std::vector<std::pair<double, double>> xy;  // seconds since the first reading, offset µs
+    struct Point {
+        double x;             // seconds since the first reading
+        double y;             // offset µs
+        int64_t roundTripUs;  // 0 when unknown
+    };
+    std::vector<Point> xy;
     int64_t firstUs = 0;
     int64_t lastUs = 0;
 };
@@ -32,23 +39,33 @@ std::vector<DriftFit> FitDrift(const std::vector<OffsetPoint>& points) {
         auto [it, fresh] = index.emplace(p.decoder, groups.size());
         if (fresh) groups.push_back({p.decoder, {}, p.unixUs, p.unixUs});
         Sums& g = groups[it->second];
-        g.xy.emplace_back(static_cast<double>(p.unixUs - g.firstUs) / kUsPerSecond, static_cast<double>(p.offsetUs));
+        g.xy.push_back({static_cast<double>(p.unixUs - g.firstUs) / kUsPerSecond, static_cast<double>(p.offsetUs),
+                        std::max<int64_t>(0, p.roundTripUs.value_or(0))});
         g.lastUs = std::max(g.lastUs, p.unixUs);
     }
     std::vector<DriftFit> fits;
     for (const Sums& g : groups) {
         const double n = static_cast<double>(g.xy.size());
-        double mx = 0, my = 0;
-        for (const auto& [x, y] : g.xy) {
-            mx += x;
-            my += y;
+        int64_t shortest = std::numeric_limits<int64_t>::max();
+        for (const auto& p : g.xy)
+            if (p.roundTripUs > 0) shortest = std::min(shortest, p.roundTripUs);
+        std::vector<double> w;
+        for (const auto& p : g.xy) {
+            const double excessUs = p.roundTripUs > 0 ? static_cast<double>(p.roundTripUs - shortest) : 0;
+            w.push_back(1 / ((kHalfReadingStepUs + excessUs) * (kHalfReadingStepUs + excessUs)));
         }
-        mx /= n;
-        my /= n;
+        double sw = 0, mx = 0, my = 0;
+        for (std::size_t i = 0; i < g.xy.size(); ++i) {
+            sw += w[i];
+            mx += w[i] * g.xy[i].x;
+            my += w[i] * g.xy[i].y;
+        }
+        mx /= sw;
+        my /= sw;
         double sxx = 0, sxy = 0;
-        for (const auto& [x, y] : g.xy) {
-            sxx += (x - mx) * (x - mx);
-            sxy += (x - mx) * (y - my);
+        for (std::size_t i = 0; i < g.xy.size(); ++i) {
+            sxx += w[i] * (g.xy[i].x - mx) * (g.xy[i].x - mx);
+            sxy += w[i] * (g.xy[i].x - mx) * (g.xy[i].y - my);
         }
         if (g.xy.size() < 2 || sxx <= 0) continue;  // one instant says nothing about a rate
         DriftFit f;
@@ -56,10 +73,11 @@ std::vector<DriftFit> FitDrift(const std::vector<OffsetPoint>& points) {
         f.points = static_cast<int>(g.xy.size());
         f.ppm = sxy / sxx;  // µs per second is ppm
         if (g.xy.size() >= 3) {
+            // The weights only rank the readings; their scatter sets the error.
             double ssr = 0;
-            for (const auto& [x, y] : g.xy) {
-                const double r = y - (my + f.ppm * (x - mx));
-                ssr += r * r;
+            for (std::size_t i = 0; i < g.xy.size(); ++i) {
+                const double r = g.xy[i].y - (my + f.ppm * (g.xy[i].x - mx));
+                ssr += w[i] * r * r;
             }
             f.ppmError = std::sqrt(ssr / (n - 2) / sxx);
         }

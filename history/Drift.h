@@ -11,7 +11,8 @@
 
 namespace sincrovia::history {
 
-/// A decoder's drift rate: least squares of its offset over time.
+/// A decoder's drift rate: least squares of its offset over time, each reading weighted by
+/// how far off it can be (see FitDrift).
 struct DriftFit {
     std::string decoder;             ///< decoder name
     int points = 0;                  ///< readings fitted
@@ -22,7 +23,11 @@ struct DriftFit {
 };
 
 /// Fits every decoder with at least two readings at two different instants, in the order the
-/// decoders first appear in `points`.
+/// decoders first appear in `points`. A reply held up on the way (a busy PC, a USB adapter
+/// holding bytes) makes its round trip longer than the decoder's shortest one, and its offset
+/// can be off by that much more: each reading weighs the inverse square of half the decoder's
+/// millisecond plus that excess, so one such reading does not bend the rate. A reading without a
+/// round trip counts as the shortest.
 std::vector<DriftFit> FitDrift(const std::vector<OffsetPoint>& points);
 
 /// When the spread between the decoders first reaches the threshold.

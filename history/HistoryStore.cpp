@@ -485,12 +485,13 @@ std::vector<OffsetPoint> HistoryStore::OffsetsSinceLastWrite() {
         if (last.PrepareResult() == SQLITE_OK && last.Step() == SQLITE_ROW) since = last.OptInt(0).value_or(0);
     }
     Statement q(db_,
-                "SELECT g.decoder, r.start_utc_us, g.offset_us FROM readings g JOIN rounds r ON r.id = g.round_id "
+                "SELECT g.decoder, r.start_utc_us, g.offset_us, g.round_trip_us "
+                "FROM readings g JOIN rounds r ON r.id = g.round_id "
                 "WHERE g.round_id >= ? AND g.status = 'ok' AND g.offset_us IS NOT NULL ORDER BY g.round_id, g.slot");
     if (q.PrepareResult() != SQLITE_OK) return points;
     q.Bind(1, since);
     int rc = SQLITE_OK;
-    while ((rc = q.Step()) == SQLITE_ROW) points.push_back({q.Text(0), q.Int(1), q.Int(2)});
+    while ((rc = q.Step()) == SQLITE_ROW) points.push_back({q.Text(0), q.Int(1), q.Int(2), q.OptInt(3)});
     if (rc != SQLITE_DONE) {
         HandleFailure(rc);
         return {};

@@ -50,9 +50,10 @@ struct StoredRound {
 
 /// One offset of one decoder at one instant, as the drift fit takes it.
 struct OffsetPoint {
-    std::string decoder;   ///< decoder name
-    int64_t unixUs = 0;    ///< PC instant (UTC µs)
-    int64_t offsetUs = 0;  ///< decoder clock minus PC clock
+    std::string decoder;                 ///< decoder name
+    int64_t unixUs = 0;                  ///< PC instant (UTC µs)
+    int64_t offsetUs = 0;                ///< decoder clock minus PC clock
+    std::optional<int64_t> roundTripUs;  ///< request to reply; none when the reply's arrival is unknown
 };
 
 /// How a store is opened.

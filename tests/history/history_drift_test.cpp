@@ -19,7 +19,7 @@ std::vector<OffsetPoint> Line(const std::string& name, double startUs, double pp
         const int64_t t = kT0 + i * 5 * kMinuteUs;
         const double offset =
             startUs + ppm * static_cast<double>(t - kT0) / 1e6 + static_cast<double>((i % 2 ? 1 : -1) * noiseUs);
-        points.push_back({name, t, static_cast<int64_t>(offset)});
+        points.push_back({name, t, static_cast<int64_t>(offset), std::nullopt});
     }
     return points;
 }
@@ -45,7 +45,19 @@ TEST(Drift, FitRecoversKnownRates) {
         EXPECT_EQ(fits[0].points, 13);
     }
     // A single instant gives no rate.
-    EXPECT_TRUE(FitDrift({{"T1", kT0, 5}, {"T1", kT0, 7}}).empty());
+    EXPECT_TRUE(FitDrift({{"T1", kT0, 5, std::nullopt}, {"T1", kT0, 7, std::nullopt}}).empty());
+}
+
+TEST(Drift, AReplyHeldUpDoesNotBendTheRate) {
+    // Five checks a second apart at +2000 ppm, each reply 25 ms; the last was held up 4 ms more
+    // and its offset is 4 ms off. Counted like the others it would tilt the rate by 800 ppm.
+    std::vector<OffsetPoint> points;
+    for (int i = 0; i < 5; ++i) points.push_back({"PIT IN", kT0 + i * 1'000'000, 2000 * i, 25'000});
+    points.back().offsetUs += 4000;
+    points.back().roundTripUs = 29'000;
+    const auto fits = FitDrift(points);
+    ASSERT_EQ(fits.size(), 1u);
+    EXPECT_NEAR(fits[0].ppm, 2000, 100);
 }
 
 TEST(Drift, ForecastNamesThePairAndTheTime) {
