@@ -233,7 +233,7 @@ struct RoundBook {
     std::array<bool, SlotCount> staleSeen{};        ///< a late reply came while awaited
     std::array<TDateTime, SlotCount> time{};        ///< the decoded reading (status Ok)
     std::array<std::string, SlotCount> detail{};    ///< why a reply did not decode
-    std::array<int64_t, SlotCount> requestUs{};     ///< PC instant (Unix µs) the request was written, 0 unknown
+    std::array<int64_t, SlotCount> requestUs{};     ///< PC instant (Unix µs) its write began, 0 unknown
     std::array<int64_t, SlotCount> arrivalUs{};     ///< PC instant (Unix µs) the reply arrived, 0 unknown
     std::array<ReadingTiming, SlotCount> timing{};  ///< what the reading tells (status Ok with both instants)
 

@@ -44,7 +44,7 @@ struct RoundReading {
     std::string port;                              ///< the slot's port name
     std::string firmware;                          ///< the release last read from the slot, "" if none
     TDateTime decoderTime = 0;                     ///< the decoder's clock as read (status Ok only)
-    int64_t requestUnixUs = 0;                     ///< PC instant the request was written (Unix µs), 0 unknown
+    int64_t requestUnixUs = 0;                     ///< PC instant its write began (Unix µs), 0 unknown
     int64_t arrivalUnixUs = 0;                     ///< PC instant the reply's last byte was taken, 0 unknown
     /// Decoder clock minus PC clock at the decoder's stamp, µs (status Ok with both instants).
     std::optional<int64_t> offsetUs;
