@@ -52,7 +52,8 @@ std::vector<DriftFit> FitDrift(const std::vector<OffsetPoint>& points) {
         std::vector<double> w;
         for (const auto& p : g.xy) {
             const double excessUs = p.roundTripUs > 0 ? static_cast<double>(p.roundTripUs - shortest) : 0;
-            w.push_back(1 / ((kHalfReadingStepUs + excessUs) * (kHalfReadingStepUs + excessUs)));
+            // The two errors are independent, so their squares add.
+            w.push_back(1 / (kHalfReadingStepUs * kHalfReadingStepUs + excessUs * excessUs));
         }
         double sw = 0, mx = 0, my = 0;
         for (std::size_t i = 0; i < g.xy.size(); ++i) {

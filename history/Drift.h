@@ -25,8 +25,8 @@ struct DriftFit {
 /// Fits every decoder with at least two readings at two different instants, in the order the
 /// decoders first appear in `points`. A reply held up on the way (a busy PC, a USB adapter
 /// holding bytes) makes its round trip longer than the decoder's shortest one, and its offset
-/// can be off by that much more: each reading weighs the inverse square of half the decoder's
-/// millisecond plus that excess, so one such reading does not bend the rate. A reading without a
+/// can be off by that much more: each reading weighs the inverse of (half the decoder's
+/// millisecond)² + excess², so one such reading does not bend the rate. A reading without a
 /// round trip counts as the shortest.
 std::vector<DriftFit> FitDrift(const std::vector<OffsetPoint>& points);
 
