@@ -27,7 +27,6 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <fstream>
 #include <map>
@@ -35,8 +34,8 @@
 #include "decoder_link/LinkSettings.h"
 #include "decoder_link/ProgramFolder.h"
 #include "history/HistoryCsv.h"
-#include "util/LeggiVerPrg.h"
 #include "util/DateTime.h"
+#include "util/LeggiVerPrg.h"
 
 namespace sincrovia {
 

@@ -12,8 +12,10 @@
 #include <QToolButton>
 
 #include <algorithm>
+#include <chrono>
 #include <thread>
 
+#include "util/DateTime.h"
 #include "util/DesktopServices.h"
 #include "util/MainThread.h"
 
@@ -421,4 +423,3 @@ void TSincroviaProcedures::ActBotSendCmd55Execute() {
 }  // namespace sincrovia
 
 #include "moc_Procedures.cpp"
-#include "util/DateTime.h"

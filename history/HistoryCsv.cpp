@@ -1,7 +1,6 @@
 #include "history/HistoryCsv.h"
 #include "util/DateTime.h"
 
-#include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <fstream>

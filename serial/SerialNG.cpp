@@ -4,8 +4,8 @@
 #include <chrono>
 #include <cmath>
 
-#include "util/MainThread.h"
 #include "util/DateTime.h"
+#include "util/MainThread.h"
 
 namespace sincrovia {
 namespace {
